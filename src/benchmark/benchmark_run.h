@@ -1,0 +1,31 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vantrel {
+
+// What the main window does to show progress; a test can record the calls.
+class BenchmarkProgress {
+public:
+    virtual ~BenchmarkProgress() = default;
+    // Shows no test as current, then yields once.
+    virtual void ClearStatus() = 0;
+    // Shows test 1..6 as the current one (bold label).
+    virtual void markCurrent(int test) = 0;
+    // Processes pending user-interface events once.
+    virtual void yield() = 0;
+};
+
+inline constexpr int kTestCount = 6;
+
+struct BenchmarkResult {
+    double score = 0;                               // floor(count / 256)
+    std::uint64_t count = 0;                        // every completed step of all six tests
+    std::array<std::uint64_t, kTestCount> steps{};  // steps of each test
+};
+
+// One run with the real clock, random generator, pow and sqrt.
+BenchmarkResult RunBenchmark(BenchmarkProgress& progress);
+
+}  // namespace vantrel

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+enum class TransferStatus {
+    Ok,
+    HttpError,       // the server answered with an HTTP error status
+    CutShort,        // fewer bytes arrived than were announced
+    LogonRefused,    // the FTP server refused the user name or password
+    CommandFailed,   // an FTP command was refused or failed
+    TimedOut,
+    Unreachable,     // no connection could be made
+    LocalFileError,  // a local file could not be read or written
+    Cancelled,
+    Busy,            // a transfer was asked for while another one runs
+    OtherError,
+};
+
+// How the last transfer ended, for the caller to decide what to tell the user.
+struct TransferOutcome {
+    TransferStatus status = TransferStatus::Ok;
+    long httpStatus = 0;  // 0 when no HTTP answer arrived
+    std::string text;     // short, readable cause; empty when Ok
+    bool ok() const { return status == TransferStatus::Ok; }
+};
+
+inline constexpr std::int32_t kProtocolHttp = 4;
+inline constexpr std::int32_t kProtocolFtp = 2;
+inline constexpr int kByteArray = 1;
+
+// The Internet transfer control the windows and the FTP engine call: an HTTP
+// download of a whole body, and FTP commands ("PUT local remote",
+// "GET remote local", "DELETE remote") on a logged-on account, one at a time,
+// with a busy flag to poll.
+class InetControl {
+public:
+    virtual ~InetControl() = default;
+
+    // Fetches address over HTTP (no scheme means http://) and returns the body's
+    // bytes once the transfer has ended; keeps the user interface alive meanwhile.
+    // On failure returns what arrived (maybe nothing); outcome() tells why.
+    virtual std::string OpenURL(const std::string& address, int dataType = kByteArray) = 0;
+
+    // Starts an FTP command on the server set through URL (an empty url) and returns.
+    // Returns false when it could not even start; outcome() tells why.
+    virtual bool Execute(const std::string& url, const std::string& operation) = 0;
+
+    // True while a request is in progress. May block briefly to wait for network
+    // activity, so that polling it in a loop does not burn a core.
+    virtual bool StillExecuting() = 0;
+
+    // Ends the request in progress; it then ends with TransferStatus::Cancelled.
+    virtual void Cancel() = 0;
+
+    virtual void setProtocol(std::int32_t protocol) = 0;
+    virtual void setURL(const std::string& url) = 0;
+    virtual void setUserName(const std::string& userName) = 0;
+    virtual void setPassword(const std::string& password) = 0;
+
+    virtual std::int32_t Protocol() const = 0;
+    virtual std::string URL() const = 0;
+    virtual std::string UserName() const = 0;
+    virtual std::string Password() const = 0;
+
+    // Outcome of the last request (OpenURL or Execute) once it has ended.
+    virtual const TransferOutcome& outcome() const = 0;
+};
+
+}  // namespace vantrel
