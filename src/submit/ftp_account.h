@@ -6,7 +6,7 @@ namespace vantrel {
 // kEncryptionKey; build/vantrel3-encipher produced it.
 inline constexpr const char* kEncryptionKey = "QuietHarborLamps";
 inline constexpr const char* kFtpUserName = "vantrel";
-inline constexpr const char* kFtpEncryptedPassword = "0119411A1F3C0D1C";
+inline constexpr const char* kFtpEncryptedPassword = "01195D0B1F3C0E1C";
 inline constexpr const char* kSharedFileName = "compare.zip";
 inline constexpr const char* kSharedFileWebPath = "/vantrel/COMPARE.ZIP";
 
