@@ -19,13 +19,23 @@ public:
 
 inline constexpr int kTestCount = 6;
 
+// The tests in run order, as their status labels read.
+inline constexpr std::array<const char*, kTestCount> kTestNames = {
+    "Matrix Addition",
+    "Matrix Multiplication",
+    "Array Resize",
+    "Complex Addition",
+    "Complex Multiplication",
+    "Quadratics",
+};
+
 struct BenchmarkResult {
-    double score = 0;                               // floor(count / 256)
-    std::uint64_t count = 0;                        // every completed step of all six tests
-    std::array<std::uint64_t, kTestCount> steps{};  // steps of each test
+    double score = 0; // floor(count / 256)
+    std::uint64_t count = 0; // every completed step of all six tests
+    std::array<std::uint64_t, kTestCount> steps {}; // steps of each test
 };
 
 // One run with the real clock, random generator, pow and sqrt.
 BenchmarkResult RunBenchmark(BenchmarkProgress& progress);
 
-}  // namespace vantrel
+} // namespace vantrel

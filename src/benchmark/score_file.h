@@ -24,4 +24,4 @@ std::string ScoreCaption(double score);
 // What the window shows at start: "Benchmark not run." for 0, else ScoreCaption.
 std::string LoadedScoreCaption(double score);
 
-}  // namespace vantrel
+} // namespace vantrel
