@@ -1,5 +1,7 @@
 #pragma once
 
+#include "submit/windows1252.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +23,8 @@ struct ResultRecord {
 inline constexpr std::string_view kHostErrorMarker = "<HTML><HEAD><TITLE>";
 
 // Four length-prefixed texts (signed 32-bit little-endian lengths) and a
-// little-endian double, no header and no separator.
+// little-endian double, no header and no separator. Throws std::length_error
+// for a text longer than a length field can hold.
 std::string EncodeResultRecord(const ResultRecord& record);
 
 // Every complete record in file order. Stops at a record cut short, a negative
@@ -37,7 +40,8 @@ bool IsHostErrorPage(std::string_view bytes);
 std::optional<std::string> AppendRecordToFile(const std::string& path, const ResultRecord& record,
                                               std::string* error = nullptr);
 
-// Windows-1252 conversions; characters the code page can't hold become "?".
+// Windows-1252 conversions (declared in windows1252.h); characters the code page
+// can't hold become "?".
 std::string Utf8ToWindows1252(std::string_view utf8);
 std::string Windows1252ToUtf8(std::string_view bytes);
 
