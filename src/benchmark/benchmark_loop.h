@@ -169,7 +169,7 @@ BenchmarkResult RunBenchmarkWith(
 
     // Kept exact in 64 bits: no machine counts anywhere near 2^64 steps in six seconds.
     result.count = count;
-    result.score = static_cast<double>(count / 256);
+    result.score = ScoreFromCount(count);
     return result;
 }
 

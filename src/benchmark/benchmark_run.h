@@ -35,6 +35,9 @@ struct BenchmarkResult {
     std::array<std::uint64_t, kTestCount> steps {}; // steps of each test
 };
 
+// floor(count / 256), exact for any count.
+inline double ScoreFromCount(std::uint64_t count) { return static_cast<double>(count / 256); }
+
 // One run with the real clock, random generator, pow and sqrt.
 BenchmarkResult RunBenchmark(BenchmarkProgress& progress);
 
