@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+#include "remote/results_host.h"
+#include "temp_dir.h"
+
+namespace vantrel::test {
+
+struct ResultsHostOptions {
+    std::string password = {}; // empty: the real account password
+    std::string fault = {};    // "", "none", "http-500" or "http-cut"
+    long throttle = 0;     // bytes per second for FTP data and HTTP bodies; 0 = full speed
+    bool readOnly = false; // the FTP account may read but not write
+};
+
+// The real tools/results-host, run on free loopback ports with a fresh data folder.
+// The constructor starts it and returns once both servers accept connections; the
+// destructor stops it. Throws std::runtime_error when it cannot be started.
+class ResultsHostProcess {
+public:
+    explicit ResultsHostProcess(ResultsHostOptions options = {});
+    ~ResultsHostProcess();
+    ResultsHostProcess(const ResultsHostProcess&) = delete;
+    ResultsHostProcess& operator=(const ResultsHostProcess&) = delete;
+
+    // start() after stop() reuses the same ports and data folder.
+    void start();
+    // After stop(), host() keeps the old ports, so clients see a refused connection.
+    void stop();
+    bool running() const;
+
+    ResultsHost host() const;
+    // The data folder, ending in "/": FTP's starting folder and the web's /vantrel/.
+    std::string root() const;
+    // root() + "compare.zip"
+    std::string sharedFile() const;
+    // One line per HTTP request ("HTTP GET /vantrel/COMPARE.ZIP 200") and per FTP
+    // command received ("FTP STOR compare.zip"; passwords shown as "PASS ****").
+    std::string requestLog() const;
+    void clearRequestLog();
+
+private:
+    ResultsHostOptions m_options;
+    TempDir m_dir;
+    pid_t m_pid = -1;
+    int m_ftpPort = 0;
+    int m_httpPort = 0;
+};
+
+}  // namespace vantrel::test
