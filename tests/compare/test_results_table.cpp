@@ -1,0 +1,96 @@
+#include "compare/results_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+using vantrel::DecodeResultRecords;
+using vantrel::EncodeResultRecord;
+using vantrel::ResultRecord;
+using vantrel::ResultsTable;
+
+namespace {
+
+std::string int32Le(std::int32_t value)
+{
+    const auto u = static_cast<std::uint32_t>(value);
+    return { static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF), static_cast<char>((u >> 16) & 0xFF),
+        static_cast<char>(u >> 24) };
+}
+
+std::vector<ResultRecord> tableRecords(const ResultsTable& table)
+{
+    std::vector<ResultRecord> records;
+    for (std::size_t row = 0; row < table.size(); ++row)
+        records.push_back(table.record(row));
+    return records;
+}
+
+const std::vector<ResultRecord> kThree = {
+    { "Ann", "ann@example.org", "Win XP", "Athlon XP 2400+", 3120 },
+    { "Bob", "", "Win 98", "Pentium III", 250 },
+    { "Cécile", "c@example.fr", "Win 2K", "K6-2 “333”", 1.5 },
+};
+
+std::string threeRecordBytes()
+{
+    std::string bytes;
+    for (const ResultRecord& record : kThree)
+        bytes += EncodeResultRecord(record);
+    return bytes;
+}
+
+struct TableCase {
+    const char* name;
+    std::string bytes;
+};
+
+class ResultsTableTest : public testing::TestWithParam<TableCase> { };
+
+// The list must show exactly what the shared codec reads, malformed input included.
+TEST_P(ResultsTableTest, AgreesWithTheCodec)
+{
+    const ResultsTable table(GetParam().bytes);
+    EXPECT_EQ(tableRecords(table), DecodeResultRecords(GetParam().bytes));
+}
+
+const std::string kWhole = threeRecordBytes();
+const std::string kFourth = EncodeResultRecord({ "Dan", "d@x", "Win ME", "Duron", 900 });
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ResultsTableTest,
+    testing::Values(TableCase { "Empty", "" }, TableCase { "Three", kWhole },
+                    TableCase { "FourthCutShort", kWhole + kFourth.substr(0, kFourth.size() - 1) },
+                    TableCase { "FourthOnlyLength", kWhole + kFourth.substr(0, 3) },
+                    TableCase { "NegativeLength", kWhole + int32Le(-1) + "abcdefghijklmnopqrstuvwxyz" },
+                    TableCase { "LengthPastEnd", int32Le(1000) + "abc" },
+                    TableCase { "HugeLength", kWhole + int32Le(0x7FFFFFFF) + kFourth },
+                    TableCase { "ErrorPage", "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD></HTML>" },
+                    TableCase { "EmptyTexts", int32Le(0) + int32Le(0) + int32Le(0) + int32Le(0) + "\0\0\0\0\0\0\0\0"s }),
+    [](const testing::TestParamInfo<TableCase>& info) { return std::string(info.param.name); });
+
+TEST(ResultsTable, KeepsFileOrder)
+{
+    const ResultsTable table(threeRecordBytes());
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(tableRecords(table), kThree);
+}
+
+// What a list of 100,000 results costs beyond the file it came from.
+TEST(ResultsTable, HoldsLittleMoreThanTheFile)
+{
+    const std::string record = EncodeResultRecord({ "", "", "", "", 1 });
+    std::string bytes;
+    bytes.reserve(record.size() * 100000);
+    for (int i = 0; i < 100000; ++i)
+        bytes += record;
+    const std::size_t fileSize = bytes.size();
+    const ResultsTable table(std::move(bytes));
+    EXPECT_EQ(table.size(), 100000u);
+    EXPECT_LT(table.byteSize(), fileSize * 3 / 2);
+}
+
+} // namespace
