@@ -2,9 +2,8 @@
 // 7 MB) decoded whole, next to a plain copy of the same bytes as the ceiling.
 #include "submit/results_file.h"
 
-#include <benchmark/benchmark.h>
-
 #include <array>
+#include <benchmark/benchmark.h>
 #include <cstring>
 #include <random>
 #include <string>
@@ -18,14 +17,14 @@ constexpr std::size_t kRecords = 100'000;
 // outside ASCII, so both conversion paths are timed.
 std::string generateFile()
 {
-    static const std::array<const char*, 12> names = { "Alice Brown", "bob", "Chris P. Bacon", "José Müller",
-        "DEADBEEF", "Zoë Ångström", "overclocker_99", "Jens Knudsen", "Mary-Kate", "TheRealDeal", "Françoise",
-        "x" };
-    static const std::array<const char*, 7> systems = { "Win 95", "Win 98", "Win ME", "Win NT", "Win 2K", "Win XP",
-        "Win Blackcomb" };
-    static const std::array<const char*, 8> processors = { "Pentium III 800 MHz", "Athlon XP 2000+",
-        "Celeron 433", "AMD K6-2 350 – overclocked", "Pentium® 4 2.4 GHz", "Duron 1.3 GHz",
-        "Dual Pentium Pro 200", "Cyrix MII" };
+    static const std::array<const char*, 12> names
+        = { "Alice Brown", "bob", "Chris P. Bacon", "José Müller", "DEADBEEF", "Zoë Ångström",
+              "overclocker_99", "Jens Knudsen", "Mary-Kate", "TheRealDeal", "Françoise", "x" };
+    static const std::array<const char*, 7> systems
+        = { "Win 95", "Win 98", "Win ME", "Win NT", "Win 2K", "Win XP", "Win Blackcomb" };
+    static const std::array<const char*, 8> processors
+        = { "Pentium III 800 MHz", "Athlon XP 2000+", "Celeron 433", "AMD K6-2 350 – overclocked",
+              "Pentium® 4 2.4 GHz", "Duron 1.3 GHz", "Dual Pentium Pro 200", "Cyrix MII" };
 
     std::mt19937 random(1234);
     std::string file;
@@ -51,8 +50,10 @@ const std::string& recordsFile()
 void setCounters(benchmark::State& state, std::size_t bytes)
 {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
-    state.counters["records"] = benchmark::Counter(double(kRecords), benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["MB"] = benchmark::Counter(double(bytes) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["records"]
+        = benchmark::Counter(double(kRecords), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["MB"]
+        = benchmark::Counter(double(bytes) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void DecodeResultRecords(benchmark::State& state)

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // First byte: the key's length; then the key, then the cipher text.
     const std::size_t keyLength = std::min<std::size_t>(data[0], size - 1);
     const std::string_view key(reinterpret_cast<const char*>(data) + 1, keyLength);
-    const std::string_view cipherText(reinterpret_cast<const char*>(data) + 1 + keyLength, size - 1 - keyLength);
+    const std::string_view cipherText(
+        reinterpret_cast<const char*>(data) + 1 + keyLength, size - 1 - keyLength);
 
     const auto plain = vantrel::DecryptString(key, cipherText);
     const std::size_t half = cipherText.size() / 2;

@@ -115,10 +115,13 @@ std::vector<ResultRecord> DecodeResultRecords(std::string_view bytes)
     return records;
 }
 
-bool IsHostErrorPage(std::string_view bytes) { return bytes.starts_with(kHostErrorMarker); }
+bool IsHostErrorPage(std::string_view bytes)
+{
+    return bytes.starts_with(kHostErrorMarker);
+}
 
-std::optional<std::string> AppendRecordToFile(const std::string& path, const ResultRecord& record,
-                                              std::string* error)
+std::optional<std::string> AppendRecordToFile(
+    const std::string& path, const ResultRecord& record, std::string* error)
 {
     const auto fail = [error](std::string text) -> std::optional<std::string> {
         if (error)

@@ -37,12 +37,12 @@ bool IsHostErrorPage(std::string_view bytes);
 // Writes record just past the last byte of the file at path (creating it when
 // missing) and returns the whole file as it is afterwards; nullopt with *error
 // set when the file can't be written or read back.
-std::optional<std::string> AppendRecordToFile(const std::string& path, const ResultRecord& record,
-                                              std::string* error = nullptr);
+std::optional<std::string> AppendRecordToFile(
+    const std::string& path, const ResultRecord& record, std::string* error = nullptr);
 
 // Windows-1252 conversions (declared in windows1252.h); characters the code page
 // can't hold become "?".
 std::string Utf8ToWindows1252(std::string_view utf8);
 std::string Windows1252ToUtf8(std::string_view bytes);
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -83,7 +83,10 @@ int windows1252ByteOf(char32_t cp)
     return -1;
 }
 
-bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool isContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
 
 // Decodes one well-formed UTF-8 sequence at the start of s into cp and returns
 // its length, or 0 when the sequence is ill-formed (overlong, surrogate,

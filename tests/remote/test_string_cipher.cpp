@@ -1,10 +1,9 @@
 #include "remote/string_cipher.h"
 #include "submit/ftp_account.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
+#include <gtest/gtest.h>
 #include <string>
 
 using namespace std::string_literals;
@@ -20,7 +19,10 @@ struct CipherCase {
     std::string cipher;
 };
 
-std::ostream& operator<<(std::ostream& os, const CipherCase& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const CipherCase& c)
+{
+    return os << c.label;
+}
 
 class CipherPairs : public ::testing::TestWithParam<CipherCase> { };
 
@@ -32,15 +34,15 @@ TEST_P(CipherPairs, EnciphersAndDeciphers)
 }
 
 INSTANTIATE_TEST_SUITE_P(StringCipher, CipherPairs,
-    ::testing::Values(
-        CipherCase { "EmptyText", "K", "", "" },
+    ::testing::Values(CipherCase { "EmptyText", "K", "", "" },
         CipherCase { "EqualCharactersGiveZeroPair", "abc", "abc", "000000" },
         CipherCase { "SingleDigitValuesGetLeadingZero", "A", "@", "01" },
         CipherCase { "HighValuesUpperCase", "\x01"s, "\xFF"s, "FE" },
         CipherCase { "KeyRepeatsFromFirstCharacter", "ab", "aaaa", "00030003" },
         CipherCase { "LongerKeyUsesOnlyItsStart", "abcdef", "ab", "0000" },
         CipherCase { "ZeroCodeRoundTrips", "Z", "\0\0"s, "5A5A" },
-        CipherCase { "ProgramKey", vantrel::kEncryptionKey, "QuietHarborLamps", "00000000000000000000000000000000" }),
+        CipherCase {
+            "ProgramKey", vantrel::kEncryptionKey, "QuietHarborLamps", "00000000000000000000000000000000" }),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(StringCipher, EmptyTextIsEmptyEvenWithoutKey)
@@ -70,7 +72,10 @@ struct OddCase {
     std::string plain; // under the key "\0" so the values show through
 };
 
-std::ostream& operator<<(std::ostream& os, const OddCase& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const OddCase& c)
+{
+    return os << c.label;
+}
 
 class OddPairs : public ::testing::TestWithParam<OddCase> { };
 
@@ -87,8 +92,7 @@ INSTANTIATE_TEST_SUITE_P(StringCipher, OddPairs,
         OddCase { "SevenDigits", "4142437", "\x41\x42\x43\x07"s },
         OddCase { "DigitThenLetterReadsDigit", "1G", "\x01"s },
         OddCase { "LetterThenDigitReadsZero", "G1", "\0"s },
-        OddCase { "NonHexPairsReadZero", "  zz", "\0\0"s },
-        OddCase { "SignNotAccepted", "-1", "\0"s }),
+        OddCase { "NonHexPairsReadZero", "  zz", "\0\0"s }, OddCase { "SignNotAccepted", "-1", "\0"s }),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(StringCipher, EveryCallRestartsTheKey)

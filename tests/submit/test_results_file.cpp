@@ -1,12 +1,11 @@
 #include "submit/results_file.h"
 #include "temp_dir.h"
 
-#include <gtest/gtest.h>
-
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <limits>
 
 using namespace std::string_literals;
@@ -44,8 +43,8 @@ std::string encodeAll(const std::vector<ResultRecord>& records)
 std::string int32Le(std::int32_t value)
 {
     const auto u = static_cast<std::uint32_t>(value);
-    return { static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF), static_cast<char>((u >> 16) & 0xFF),
-        static_cast<char>(u >> 24) };
+    return { static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF),
+        static_cast<char>((u >> 16) & 0xFF), static_cast<char>(u >> 24) };
 }
 
 TEST(ResultsFile, ExampleRecordIsItsThirtyFourBytes)
@@ -66,7 +65,10 @@ TEST(ResultsFile, GoldenFileDecodesAndEncodesByteForByte)
     EXPECT_EQ(encodeAll(threeRecords()), file);
 }
 
-TEST(ResultsFile, EmptyFileHoldsNoRecords) { EXPECT_TRUE(DecodeResultRecords({}).empty()); }
+TEST(ResultsFile, EmptyFileHoldsNoRecords)
+{
+    EXPECT_TRUE(DecodeResultRecords({}).empty());
+}
 
 TEST(ResultsFile, EveryCutKeepsOnlyTheCompleteRecordsBeforeIt)
 {
@@ -89,7 +91,10 @@ struct BadLength {
     bool relative;
 };
 
-std::ostream& operator<<(std::ostream& os, const BadLength& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const BadLength& c)
+{
+    return os << c.label;
+}
 
 class BadLengths : public ::testing::TestWithParam<BadLength> { };
 
@@ -120,8 +125,7 @@ INSTANTIATE_TEST_SUITE_P(ResultsFile, BadLengths,
         BadLength { "MinimumEmail", 1, std::numeric_limits<std::int32_t>::min(), false },
         BadLength { "MaximumOs", 2, std::numeric_limits<std::int32_t>::max(), false },
         BadLength { "OneByteBeyondEndProcessor", 3, 1, true },
-        BadLength { "ExactlyToEndLeavesNoScore", 3, 0, true },
-        BadLength { "ToEndOfFileName", 0, 0, true }),
+        BadLength { "ExactlyToEndLeavesNoScore", 3, 0, true }, BadLength { "ToEndOfFileName", 0, 0, true }),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(ResultsFile, ScoreKeepsAllItsBits)
@@ -147,7 +151,10 @@ struct ErrorPageCase {
     bool isErrorPage;
 };
 
-std::ostream& operator<<(std::ostream& os, const ErrorPageCase& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const ErrorPageCase& c)
+{
+    return os << c.label;
+}
 
 class ErrorPage : public ::testing::TestWithParam<ErrorPageCase> { };
 
@@ -161,8 +168,7 @@ INSTANTIATE_TEST_SUITE_P(ResultsFile, ErrorPage,
         ErrorPageCase { "FullPage", "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD></HTML>", true },
         ErrorPageCase { "LowerCase", "<html><head><title>404</title></head></html>", false },
         ErrorPageCase { "OtherTagsAfterHtml", "<HTML><BODY>Not found</BODY></HTML>", false },
-        ErrorPageCase { "ShortOfOneByte", "<HTML><HEAD><TITLE", false },
-        ErrorPageCase { "Empty", "", false },
+        ErrorPageCase { "ShortOfOneByte", "<HTML><HEAD><TITLE", false }, ErrorPageCase { "Empty", "", false },
         ErrorPageCase { "LeadingSpace", " <HTML><HEAD><TITLE>", false },
         ErrorPageCase { "RecordsFile", "\x03\0\0\0abc\0\0\0\0"s, false }),
     [](const auto& info) { return std::string(info.param.label); });
@@ -172,7 +178,10 @@ struct AppendCase {
     std::optional<std::string> before; // nullopt: no file yet
 };
 
-std::ostream& operator<<(std::ostream& os, const AppendCase& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const AppendCase& c)
+{
+    return os << c.label;
+}
 
 class Append : public ::testing::TestWithParam<AppendCase> { };
 

@@ -14,7 +14,10 @@ struct CodePageCase {
     std::string windows1252;
 };
 
-std::ostream& operator<<(std::ostream& os, const CodePageCase& c) { return os << c.label; }
+std::ostream& operator<<(std::ostream& os, const CodePageCase& c)
+{
+    return os << c.label;
+}
 
 class BothWays : public ::testing::TestWithParam<CodePageCase> { };
 
@@ -26,10 +29,8 @@ TEST_P(BothWays, Convert)
 
 INSTANTIATE_TEST_SUITE_P(Windows1252, BothWays,
     ::testing::Values(CodePageCase { "Ascii", "Win 98", "Win 98" },
-        CodePageCase { "ZeroByte", "a\0b"s, "a\0b"s },
-        CodePageCase { "Euro", "€", "\x80" },
-        CodePageCase { "Undefined81", "\u0081", "\x81" },
-        CodePageCase { "Undefined9D", "\u009D", "\x9D" },
+        CodePageCase { "ZeroByte", "a\0b"s, "a\0b"s }, CodePageCase { "Euro", "€", "\x80" },
+        CodePageCase { "Undefined81", "\u0081", "\x81" }, CodePageCase { "Undefined9D", "\u009D", "\x9D" },
         CodePageCase { "QuotesAndDashes", "“–—”", "\x93\x96\x97\x94" },
         CodePageCase { "YDiaeresisBoth", "Ÿÿ", "\x9F\xFF" },
         CodePageCase { "NoBreakSpace", "\u00A0", "\xA0" },
@@ -38,15 +39,16 @@ INSTANTIATE_TEST_SUITE_P(Windows1252, BothWays,
 
 class ToCodePageOnly : public ::testing::TestWithParam<CodePageCase> { };
 
-TEST_P(ToCodePageOnly, ReplacesWhatItCantHold) { EXPECT_EQ(Utf8ToWindows1252(GetParam().utf8), GetParam().windows1252); }
+TEST_P(ToCodePageOnly, ReplacesWhatItCantHold)
+{
+    EXPECT_EQ(Utf8ToWindows1252(GetParam().utf8), GetParam().windows1252);
+}
 
 // Each bad byte is one "?", and the good text around it survives.
 INSTANTIATE_TEST_SUITE_P(Windows1252, ToCodePageOnly,
     ::testing::Values(CodePageCase { "NotInPage", "a日b", "a?b" },
-        CodePageCase { "Astral", "x\U0001F600", "x?" },
-        CodePageCase { "C1NotInPage", "\u0080\u0085", "??" },
-        CodePageCase { "LoneLead", "a\xC3", "a?" },
-        CodePageCase { "CutShortEuro", "\xE2\x82z", "??z" },
+        CodePageCase { "Astral", "x\U0001F600", "x?" }, CodePageCase { "C1NotInPage", "\u0080\u0085", "??" },
+        CodePageCase { "LoneLead", "a\xC3", "a?" }, CodePageCase { "CutShortEuro", "\xE2\x82z", "??z" },
         CodePageCase { "StrayContinuation", "\x80\xBFok", "??ok" },
         CodePageCase { "Overlong", "\xC0\xAF\xE0\x80\xAF", "?????" },
         CodePageCase { "Surrogate", "\xED\xA0\x80", "???" },
