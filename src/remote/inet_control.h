@@ -24,6 +24,7 @@ struct TransferOutcome {
     TransferStatus status = TransferStatus::Ok;
     long httpStatus = 0;  // 0 when no HTTP answer arrived
     std::string text;     // short, readable cause; empty when Ok
+    long ftpReply = 0;    // last FTP reply code (550: no such file, 530: not logged in); 0 when none
     bool ok() const { return status == TransferStatus::Ok; }
 };
 
