@@ -1,7 +1,11 @@
+#include "ui/frm_main.h"
+
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    vantrel::frmMain w;
+    w.Form_Load();
+    return app.exec();
 }
