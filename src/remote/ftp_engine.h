@@ -39,10 +39,26 @@ public:
     bool AppendData(const std::vector<std::string>& sDataArray);
     bool WaitForInet();
 
-    // Why the last operation that returned false failed.
+    // Why the last operation that returned false failed. sDownloadWithData, which
+    // returns its text whatever happened, leaves it empty only when all went well.
     const std::string& errorString() const;
     // The private scratch folder, ending in the native separator.
     const std::string& tempPath() const;
+
+private:
+    bool runCommand(const std::string& command);
+    bool fail(std::string why) const;
+    std::string scratchFile() const;
+
+    std::string sFTPServer;
+    std::string sFTPUsername;
+    std::string sFTPEncPassword;
+    std::shared_ptr<InetControl> objInet;
+    std::string sEncryptionPassword;
+    std::string sTempPath;
+    std::string sCurFTPFile;
+    std::function<void()> m_yield;
+    mutable std::string m_errorString;
 };
 
 }  // namespace vantrel
