@@ -76,7 +76,6 @@ frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
     setObjectName(QStringLiteral("frmSubmit"));
     setWindowTitle(QStringLiteral("Submit Results"));
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setModal(true);
     setFixedSize(3810 / kTwipsPerPixel, 3780 / kTwipsPerPixel);
 
     QPalette pal = palette();
@@ -156,7 +155,6 @@ void frmSubmit::cmdSubmit_Click()
     m_closeRequested = false;
     const bool submitted = submitResults();
     m_busy = false;
-    m_uploading = false;
 
     if (submitted)
         done(QDialog::Accepted);
@@ -192,10 +190,9 @@ void frmSubmit::keyPressEvent(QKeyEvent* event)
 void frmSubmit::requestClose()
 {
     m_closeRequested = true;
-    // Cutting the upload short would leave a truncated shared file on the host,
-    // so a running upload is left to finish.
-    if (!m_uploading)
-        Inet1->Cancel();
+    // Safe at any step: an upload goes to a temporary name and replaces the shared
+    // file only once complete, so a cancelled one leaves the old file whole.
+    Inet1->Cancel();
 }
 
 void frmSubmit::fail(const QString& why)
@@ -291,11 +288,10 @@ bool frmSubmit::submitResults()
     if (m_closeRequested)
         return false;
     lblStatus->setText(QStringLiteral("Uploading data..."));
-    m_uploading = true;
     engine.SetCurFTPFile(kSharedFileName);
-    const bool uploaded = engine.CreateWithData(*whole);
-    m_uploading = false;
-    if (!uploaded) {
+    if (!engine.CreateWithData(*whole)) {
+        if (m_closeRequested)
+            return false;
         fail(QStringLiteral("the upload to the results host failed (%1).")
                  .arg(QString::fromStdString(engine.errorString())));
         return false;

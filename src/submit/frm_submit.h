@@ -57,7 +57,7 @@ private:
     // Reads the shared file into the local copy; sets missing when the host has none.
     bool downloadSharedFile(const QString& path, bool& missing);
     void fail(const QString& why);
-    // Cancel or close pressed while busy: stop the transfer if that is safe.
+    // Cancel or close pressed while busy: ends the transfer; the handler closes the form.
     void requestClose();
 
     frmMain& m_main;
@@ -65,7 +65,6 @@ private:
     std::unique_ptr<clsFTPEngine> m_engine;
     bool m_busy = false;
     bool m_closeRequested = false;
-    bool m_uploading = false;
 };
 
 }  // namespace vantrel
