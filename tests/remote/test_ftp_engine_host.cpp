@@ -1,0 +1,155 @@
+// The FTP engine over the real transfer control, against the real results host.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "remote/curl_inet.h"
+#include "remote/ftp_engine.h"
+#include "results_host_process.h"
+#include "submit/ftp_account.h"
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+namespace {
+
+// Set up as the submission window does it.
+struct Client {
+    explicit Client(const ResultsHostProcess& host, const std::string& encryptedPassword = kFtpEncryptedPassword)
+    {
+        engine.SetEncryptionPassword(kEncryptionKey);
+        engine.SetInetObject(inet);
+        engine.SetFTPServer(host.host().ftp);
+        engine.SetFTPUsername(kFtpUserName);
+        engine.SetFTPEncryptedPassword(encryptedPassword);
+        engine.LogonInet();
+        engine.SetCurFTPFile(kSharedFileName);
+    }
+    std::shared_ptr<CurlInet> inet = std::make_shared<CurlInet>();
+    clsFTPEngine engine;
+};
+
+const std::string kRecords("\x03\0\0\0abc\r\n\0\xff", 11);
+
+class EngineHost : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_host = new ResultsHostProcess(); }
+    static void TearDownTestSuite()
+    {
+        delete s_host;
+        s_host = nullptr;
+    }
+    void SetUp() override
+    {
+        std::error_code ec;
+        std::filesystem::remove(s_host->sharedFile(), ec);
+    }
+    std::string web() const
+    {
+        CurlInet inet;
+        return inet.OpenURL(s_host->host().web + kSharedFileWebPath);
+    }
+
+    static ResultsHostProcess* s_host;
+    TempDir m_local;
+};
+
+ResultsHostProcess* EngineHost::s_host = nullptr;
+
+}  // namespace
+
+TEST_F(EngineHost, UploadDownloadAndDelete)
+{
+    Client client(*s_host);
+    writeFile(m_local.file("up load"), kRecords);
+    ASSERT_TRUE(client.engine.UploadCurFile(m_local.file("up load"))) << client.engine.errorString();
+    EXPECT_EQ(readFile(s_host->sharedFile()), kRecords);
+    EXPECT_EQ(web(), kRecords);
+
+    ASSERT_TRUE(client.engine.DownloadCurFile(m_local.file("down load")));
+    EXPECT_EQ(readFile(m_local.file("down load")), kRecords);
+
+    ASSERT_TRUE(client.engine.DeleteCurFile());
+    EXPECT_FALSE(std::filesystem::exists(s_host->sharedFile()));
+    EXPECT_FALSE(client.engine.DeleteCurFile());
+}
+
+TEST_F(EngineHost, CreateCurFileEmptiesTheRemoteFile)
+{
+    writeFile(s_host->sharedFile(), kRecords);
+    Client client(*s_host);
+    ASSERT_TRUE(client.engine.CreateCurFile()) << client.engine.errorString();
+    EXPECT_EQ(readFile(s_host->sharedFile()), "");
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}
+
+TEST_F(EngineHost, CreateWithDataReplacesTheWholeContent)
+{
+    Client client(*s_host);
+    ASSERT_TRUE(client.engine.CreateWithData(std::string(3000, 'L')));
+    ASSERT_TRUE(client.engine.CreateWithData(kRecords));
+    EXPECT_EQ(readFile(s_host->sharedFile()), kRecords);
+    EXPECT_EQ(web(), kRecords);
+    ASSERT_TRUE(client.engine.CreateWithData(""));
+    EXPECT_EQ(readFile(s_host->sharedFile()), "");
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}
+
+TEST_F(EngineHost, DownloadWithDataKeepsEveryByte)
+{
+    writeFile(s_host->sharedFile(), kRecords);
+    Client client(*s_host);
+    EXPECT_EQ(client.engine.sDownloadWithData(), kRecords);
+    EXPECT_TRUE(client.engine.errorString().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}
+
+TEST_F(EngineHost, AppendDataAddsQuotedLines)
+{
+    for (const std::string before : {"x\r\n", "x", ""}) {
+        writeFile(s_host->sharedFile(), before);
+        Client client(*s_host);
+        ASSERT_TRUE(client.engine.AppendData({"a", "b", ""})) << client.engine.errorString();
+        EXPECT_EQ(readFile(s_host->sharedFile()), before + "\"a\"\r\n\"b\"\r\n\"\"\r\n") << before;
+    }
+    std::filesystem::remove(s_host->sharedFile());
+    Client client(*s_host);
+    ASSERT_TRUE(client.engine.AppendData({"first"}));
+    EXPECT_EQ(readFile(s_host->sharedFile()), "\"first\"\r\n");
+}
+
+TEST(EngineOutcome, AWrongPasswordFailsEveryCommand)
+{
+    ResultsHostProcess host({.password = "not-the-one"});
+    writeFile(host.sharedFile(), kRecords);
+    Client client(host);
+    EXPECT_FALSE(client.engine.CreateWithData("x"));
+    EXPECT_EQ(client.inet->outcome().status, TransferStatus::LogonRefused);
+    EXPECT_FALSE(client.engine.errorString().empty());
+    EXPECT_EQ(readFile(host.sharedFile()), kRecords);
+}
+
+TEST(EngineOutcome, AStoppedHostFailsAndAppendUploadsNothing)
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), kRecords);
+    Client client(host);
+    host.stop();
+    EXPECT_FALSE(client.engine.AppendData({"a"}));
+    EXPECT_EQ(client.inet->outcome().status, TransferStatus::Unreachable);
+    EXPECT_EQ(client.engine.sDownloadWithData(), "");
+    EXPECT_FALSE(client.engine.errorString().empty());
+    host.start();
+    EXPECT_EQ(readFile(host.sharedFile()), kRecords);
+}
+
+TEST(EngineOutcome, ARefusedWriteLeavesTheSharedFileAlone)
+{
+    ResultsHostProcess host({.readOnly = true});
+    writeFile(host.sharedFile(), kRecords);
+    Client client(host);
+    EXPECT_FALSE(client.engine.CreateWithData("shorter"));
+    EXPECT_EQ(client.inet->outcome().status, TransferStatus::CommandFailed);
+    EXPECT_EQ(readFile(host.sharedFile()), kRecords);
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}
