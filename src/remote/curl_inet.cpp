@@ -1,20 +1,19 @@
 #include "remote/curl_inet.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <curl/curl.h>
 #include <fcntl.h>
-#include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -201,7 +200,7 @@ bool isSafeRemoteName(const std::string& name)
 // The temporary remote name an upload is sent to before it is renamed over the real one.
 std::string temporaryRemoteName(const std::string& remote)
 {
-    static std::atomic<unsigned> counter{0};
+    static std::atomic<unsigned> counter { 0 };
     std::size_t slash = remote.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : remote.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? remote : remote.substr(slash + 1);
@@ -231,14 +230,14 @@ std::optional<Command> parseCommand(const std::string& operation)
         std::size_t last = rest.rfind(' ');
         if (last == std::string::npos)
             return std::nullopt;
-        command = {Command::Verb::Put, rest.substr(0, last), rest.substr(last + 1)};
+        command = { Command::Verb::Put, rest.substr(0, last), rest.substr(last + 1) };
     } else if (verb == "GET") {
         std::size_t first = rest.find(' ');
         if (first == std::string::npos)
             return std::nullopt;
-        command = {Command::Verb::Get, rest.substr(first + 1), rest.substr(0, first)};
+        command = { Command::Verb::Get, rest.substr(first + 1), rest.substr(0, first) };
     } else if (verb == "DELETE") {
-        command = {Command::Verb::Delete, {}, rest};
+        command = { Command::Verb::Delete, {}, rest };
     } else {
         return std::nullopt;
     }
@@ -265,13 +264,13 @@ size_t writeToDescriptor(char* data, size_t size, size_t count, void* target)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return done;  // libcurl ends the transfer with CURLE_WRITE_ERROR
+            return done; // libcurl ends the transfer with CURLE_WRITE_ERROR
         done += static_cast<size_t>(n);
     }
     return total;
 }
 
-}  // namespace
+} // namespace
 
 // What the worker needs to carry out one command; everything local that can fail at
 // once (opening the file to send, making the temporary download file) is done before.
@@ -288,8 +287,8 @@ struct Request {
     FileDescriptor download;
     std::string downloadTemporary;
     std::string downloadTarget;
-    std::chrono::milliseconds connectTimeout{};
-    std::chrono::milliseconds overallTimeout{};
+    std::chrono::milliseconds connectTimeout {};
+    std::chrono::milliseconds overallTimeout {};
 };
 
 // Shared by the caller and the worker thread that runs one transfer.
@@ -297,7 +296,7 @@ struct Job {
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
-    std::atomic<bool> cancelled{false};
+    std::atomic<bool> cancelled { false };
     TransferOutcome outcome;
     std::string body;
 };
@@ -310,7 +309,7 @@ int abortWhenCancelled(void* job, curl_off_t, curl_off_t, curl_off_t, curl_off_t
 }
 
 EasyHandle newEasy(const Request& request, Job& job, char* errorBuffer, std::chrono::milliseconds connect,
-                   std::chrono::milliseconds overall)
+    std::chrono::milliseconds overall)
 {
     EasyHandle easy(curl_easy_init());
     if (!easy)
@@ -353,8 +352,8 @@ void removeTemporaryRemoteFile(const Request& request, Job& job)
 {
     char errorBuffer[CURL_ERROR_SIZE] = {};
     EasyHandle easy = newEasy(request, job, errorBuffer,
-                              std::min<std::chrono::milliseconds>(request.connectTimeout, kCleanupConnectTimeout),
-                              std::min<std::chrono::milliseconds>(request.overallTimeout, kCleanupOverallTimeout));
+        std::min<std::chrono::milliseconds>(request.connectTimeout, kCleanupConnectTimeout),
+        std::min<std::chrono::milliseconds>(request.overallTimeout, kCleanupOverallTimeout));
     if (!easy)
         return;
     SList quote;
@@ -408,10 +407,12 @@ void runTransfer(Request request, Job& job)
 
     if (request.kind == Request::Kind::Get) {
         if (!request.download.close() && outcome.ok())
-            outcome = failure(TransferStatus::LocalFileError, systemError("Cannot write", request.downloadTarget));
+            outcome = failure(
+                TransferStatus::LocalFileError, systemError("Cannot write", request.downloadTarget));
         if (outcome.ok() && !job.cancelled
             && ::rename(request.downloadTemporary.c_str(), request.downloadTarget.c_str()) != 0)
-            outcome = failure(TransferStatus::LocalFileError, systemError("Cannot write", request.downloadTarget));
+            outcome = failure(
+                TransferStatus::LocalFileError, systemError("Cannot write", request.downloadTarget));
         if (!outcome.ok() || job.cancelled)
             ::unlink(request.downloadTemporary.c_str());
     }
@@ -425,13 +426,13 @@ void runTransfer(Request request, Job& job)
     job.finished.notify_all();
 }
 
-}  // namespace
+} // namespace
 
 struct CurlInet::Private {
     std::function<void()> yield;
     std::shared_ptr<Job> job;
     std::thread worker;
-    std::thread abandoned;  // a cancelled transfer still winding down
+    std::thread abandoned; // a cancelled transfer still winding down
     TransferOutcome outcome;
     std::string body;
     std::int32_t protocol = kProtocolHttp;
@@ -476,9 +477,8 @@ struct CurlInet::Private {
         outcome = {};
         body.clear();
         job = std::make_shared<Job>();
-        worker = std::thread([request = std::move(request), job = job]() mutable {
-            runTransfer(std::move(request), *job);
-        });
+        worker = std::thread(
+            [request = std::move(request), job = job]() mutable { runTransfer(std::move(request), *job); });
     }
 
     // Waits up to a few milliseconds for the transfer; true once it has ended.
@@ -486,8 +486,8 @@ struct CurlInet::Private {
     {
         {
             std::unique_lock lock(job->mutex);
-            if (!job->finished.wait_for(lock, std::chrono::milliseconds(kPollMilliseconds),
-                                        [&] { return job->done; }))
+            if (!job->finished.wait_for(
+                    lock, std::chrono::milliseconds(kPollMilliseconds), [&] { return job->done; }))
                 return false;
             outcome = std::move(job->outcome);
             body = std::move(job->body);
@@ -565,8 +565,9 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
     case Command::Verb::Put: {
         request.kind = Request::Kind::Put;
         request.upload.reset(std::fopen(command->local.c_str(), "rb"));
-        struct stat info {};
-        if (!request.upload || ::fstat(::fileno(request.upload.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
+        struct stat info { };
+        if (!request.upload || ::fstat(::fileno(request.upload.get()), &info) != 0
+            || !S_ISREG(info.st_mode)) {
             d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot read", command->local));
             return false;
         }
@@ -665,4 +666,4 @@ void CurlInet::setTimeouts(std::chrono::milliseconds connect, std::chrono::milli
     d->overallTimeout = overall;
 }
 
-}  // namespace vantrel
+} // namespace vantrel

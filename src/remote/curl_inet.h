@@ -1,10 +1,10 @@
 #pragma once
 
+#include "remote/inet_control.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
-
-#include "remote/inet_control.h"
 
 namespace vantrel {
 
@@ -52,4 +52,4 @@ private:
     std::unique_ptr<Private> d;
 };
 
-}  // namespace vantrel
+} // namespace vantrel

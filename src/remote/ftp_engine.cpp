@@ -1,5 +1,7 @@
 #include "remote/ftp_engine.h"
 
+#include "remote/string_cipher.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -7,8 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include "remote/string_cipher.h"
 
 namespace vantrel {
 
@@ -40,7 +40,7 @@ bool writeBytes(const std::string& path, const std::string& bytes, std::ios::ope
 std::string readBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 std::string cannot(const std::string& what, const std::string& path)
@@ -55,7 +55,7 @@ bool remoteFileMissing(const TransferOutcome& outcome)
     return outcome.status == TransferStatus::CommandFailed && outcome.ftpReply == 550;
 }
 
-}  // namespace
+} // namespace
 
 clsFTPEngine::clsFTPEngine(std::function<void()> yield)
     : sTempPath(privateScratchFolder())
@@ -268,4 +268,4 @@ std::string clsFTPEngine::scratchFile() const
     return sTempPath + name;
 }
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "remote/inet_control.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "remote/inet_control.h"
 
 namespace vantrel {
 
@@ -61,4 +61,4 @@ private:
     mutable std::string m_errorString;
 };
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -7,24 +7,24 @@ namespace vantrel {
 
 enum class TransferStatus {
     Ok,
-    HttpError,       // the server answered with an HTTP error status
-    CutShort,        // fewer bytes arrived than were announced
-    LogonRefused,    // the FTP server refused the user name or password
-    CommandFailed,   // an FTP command was refused or failed
+    HttpError, // the server answered with an HTTP error status
+    CutShort, // fewer bytes arrived than were announced
+    LogonRefused, // the FTP server refused the user name or password
+    CommandFailed, // an FTP command was refused or failed
     TimedOut,
-    Unreachable,     // no connection could be made
-    LocalFileError,  // a local file could not be read or written
+    Unreachable, // no connection could be made
+    LocalFileError, // a local file could not be read or written
     Cancelled,
-    Busy,            // a transfer was asked for while another one runs
+    Busy, // a transfer was asked for while another one runs
     OtherError,
 };
 
 // How the last transfer ended, for the caller to decide what to tell the user.
 struct TransferOutcome {
     TransferStatus status = TransferStatus::Ok;
-    long httpStatus = 0;  // 0 when no HTTP answer arrived
-    std::string text;     // short, readable cause; empty when Ok
-    long ftpReply = 0;    // last FTP reply code (550: no such file, 530: not logged in); 0 when none
+    long httpStatus = 0; // 0 when no HTTP answer arrived
+    std::string text; // short, readable cause; empty when Ok
+    long ftpReply = 0; // last FTP reply code (550: no such file, 530: not logged in); 0 when none
     bool ok() const { return status == TransferStatus::Ok; }
 };
 
@@ -70,4 +70,4 @@ public:
     virtual const TransferOutcome& outcome() const = 0;
 };
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
-
 #include "build_config.h"
+
+#include <string>
 
 namespace vantrel {
 
@@ -13,4 +13,4 @@ struct ResultsHost {
     std::string ftp = VANTREL_FTP_HOST;
 };
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -1,14 +1,13 @@
 // The transfer control against the real results host on loopback.
-#include <gtest/gtest.h>
+#include "remote/curl_inet.h"
+#include "results_host_process.h"
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
-
-#include "remote/curl_inet.h"
-#include "results_host_process.h"
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -31,8 +30,7 @@ TransferOutcome run(CurlInet& inet, const std::string& operation)
 {
     if (!inet.Execute({}, operation))
         return inet.outcome();
-    while (inet.StillExecuting()) {
-    }
+    while (inet.StillExecuting()) { }
     return inet.outcome();
 }
 
@@ -45,7 +43,7 @@ std::vector<std::string> filesIn(const std::string& folder)
     return names;
 }
 
-}  // namespace
+} // namespace
 
 class CurlInetHost : public ::testing::Test {
 protected:
@@ -99,7 +97,7 @@ TEST_F(CurlInetHost, PutGetAndDeleteAFile)
     TransferOutcome put = run(inet, "PUT " + local + " compare.zip");
     ASSERT_TRUE(put.ok()) << put.text;
     EXPECT_EQ(readFile(s_host->sharedFile()), kRecords);
-    EXPECT_EQ(filesIn(s_host->root()), std::vector<std::string>{"compare.zip"});
+    EXPECT_EQ(filesIn(s_host->root()), std::vector<std::string> { "compare.zip" });
 
     CurlInet web;
     EXPECT_EQ(web.OpenURL(s_host->host().web + "/vantrel/COMPARE.ZIP"), kRecords);
@@ -109,7 +107,7 @@ TEST_F(CurlInetHost, PutGetAndDeleteAFile)
     TransferOutcome get = run(inet, "GET compare.zip " + back);
     ASSERT_TRUE(get.ok()) << get.text;
     EXPECT_EQ(readFile(back), kRecords);
-    EXPECT_EQ(filesIn(m_local.file("sub folder with spaces")), std::vector<std::string>{"copy of it"});
+    EXPECT_EQ(filesIn(m_local.file("sub folder with spaces")), std::vector<std::string> { "copy of it" });
 
     TransferOutcome del = run(inet, "DELETE compare.zip");
     ASSERT_TRUE(del.ok()) << del.text;
@@ -141,7 +139,7 @@ TEST_F(CurlInetHost, MissingRemoteFilesFailAndLeaveLocalFilesAlone)
     EXPECT_EQ(get.status, TransferStatus::CommandFailed);
     EXPECT_EQ(get.ftpReply, 550);
     EXPECT_EQ(readFile(local), "kept");
-    EXPECT_EQ(filesIn(m_local.path()), std::vector<std::string>{"copy"});
+    EXPECT_EQ(filesIn(m_local.path()), std::vector<std::string> { "copy" });
 
     TransferOutcome del = run(inet, "DELETE compare.zip");
     EXPECT_EQ(del.status, TransferStatus::CommandFailed);
@@ -169,13 +167,12 @@ TEST_F(CurlInetHost, OneTransferAtATime)
     EXPECT_FALSE(inet.Execute({}, "DELETE compare.zip"));
     EXPECT_EQ(inet.OpenURL(s_host->host().web + "/vantrel/COMPARE.ZIP"), "");
     EXPECT_EQ(inet.outcome().status, TransferStatus::Busy);
-    while (inet.StillExecuting()) {
-    }
+    while (inet.StillExecuting()) { }
     EXPECT_TRUE(inet.outcome().ok()) << inet.outcome().text;
     EXPECT_EQ(readFile(s_host->sharedFile()), "a");
 }
 
-class CurlInetMalformed : public ::testing::TestWithParam<const char*> {};
+class CurlInetMalformed : public ::testing::TestWithParam<const char*> { };
 
 TEST_P(CurlInetMalformed, IsRefusedBeforeAnythingIsSent)
 {
@@ -188,9 +185,8 @@ TEST_P(CurlInetMalformed, IsRefusedBeforeAnythingIsSent)
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, CurlInetMalformed,
-                         ::testing::Values("", "PUT", "PUT local", "GET compare.zip", "DELETE", "DELETE ",
-                                           "LIST compare.zip", "DELETE compare.zip\r\nDELE other",
-                                           "GET a\rb local"));
+    ::testing::Values("", "PUT", "PUT local", "GET compare.zip", "DELETE", "DELETE ", "LIST compare.zip",
+        "DELETE compare.zip\r\nDELE other", "GET a\rb local"));
 
 TEST(CurlInet, CommandsNeedTheFtpProtocol)
 {
@@ -226,7 +222,7 @@ TEST(CurlInetOutcome, AStoppedHostIsUnreachable)
 
 TEST(CurlInetOutcome, ARefusedWriteIsAFailedCommand)
 {
-    ResultsHostProcess host({.readOnly = true});
+    ResultsHostProcess host({ .readOnly = true });
     writeFile(host.sharedFile(), kRecords);
     TempDir local;
     writeFile(local.file("new"), "new");
@@ -235,7 +231,7 @@ TEST(CurlInetOutcome, ARefusedWriteIsAFailedCommand)
     TransferOutcome outcome = run(inet, "PUT " + local.file("new") + " compare.zip");
     EXPECT_EQ(outcome.status, TransferStatus::CommandFailed) << outcome.text;
     EXPECT_EQ(readFile(host.sharedFile()), kRecords);
-    EXPECT_EQ(filesIn(host.root()), std::vector<std::string>{"compare.zip"});
+    EXPECT_EQ(filesIn(host.root()), std::vector<std::string> { "compare.zip" });
 }
 
 struct HttpFaultCase {
@@ -244,11 +240,11 @@ struct HttpFaultCase {
     long httpStatus;
 };
 
-class CurlInetHttpFault : public ::testing::TestWithParam<HttpFaultCase> {};
+class CurlInetHttpFault : public ::testing::TestWithParam<HttpFaultCase> { };
 
 TEST_P(CurlInetHttpFault, IsReported)
 {
-    ResultsHostProcess host({.fault = GetParam().fault});
+    ResultsHostProcess host({ .fault = GetParam().fault });
     writeFile(host.sharedFile(), std::string(20000, 'r'));
     CurlInet inet;
     std::string body = inet.OpenURL(host.host().web + "/vantrel/COMPARE.ZIP");
@@ -259,17 +255,17 @@ TEST_P(CurlInetHttpFault, IsReported)
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, CurlInetHttpFault,
-                         ::testing::Values(HttpFaultCase{"http-500", TransferStatus::HttpError, 500},
-                                           HttpFaultCase{"http-cut", TransferStatus::CutShort, 200}));
+    ::testing::Values(HttpFaultCase { "http-500", TransferStatus::HttpError, 500 },
+        HttpFaultCase { "http-cut", TransferStatus::CutShort, 200 }));
 
 // An upload that ends half way, by time-out or by the user, must leave the shared
 // file exactly as it was: never a truncated copy.
-class CurlInetCutUpload : public ::testing::TestWithParam<bool> {};
+class CurlInetCutUpload : public ::testing::TestWithParam<bool> { };
 
 TEST_P(CurlInetCutUpload, LeavesTheRemoteFileAsItWas)
 {
     const bool cancel = GetParam();
-    ResultsHostProcess host({.throttle = 64 * 1024});
+    ResultsHostProcess host({ .throttle = 64 * 1024 });
     writeFile(host.sharedFile(), kRecords);
     TempDir local;
     writeFile(local.file("big"), std::string(1024 * 1024, 'n'));
@@ -292,18 +288,18 @@ TEST_P(CurlInetCutUpload, LeavesTheRemoteFileAsItWas)
             EXPECT_TRUE(name == "compare.zip" || name.rfind(".compare.zip.part-", 0) == 0) << name;
     } else {
         // The partial upload under its temporary name has been cleared away too.
-        EXPECT_EQ(filesIn(host.root()), std::vector<std::string>{"compare.zip"});
+        EXPECT_EQ(filesIn(host.root()), std::vector<std::string> { "compare.zip" });
     }
     CurlInet web;
     EXPECT_EQ(web.OpenURL(host.host().web + "/vantrel/COMPARE.ZIP"), kRecords);
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, CurlInetCutUpload, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Cancelled" : "TimedOut"; });
+    [](const auto& info) { return info.param ? "Cancelled" : "TimedOut"; });
 
 TEST(CurlInetWaiting, OpenUrlKeepsYieldingWhileASlowBodyArrives)
 {
-    ResultsHostProcess host({.throttle = 20000});
+    ResultsHostProcess host({ .throttle = 20000 });
     writeFile(host.sharedFile(), std::string(10000, 's'));
     int yields = 0;
     CurlInet inet([&] { ++yields; });

@@ -1,14 +1,13 @@
 // The FTP engine's command texts and local file work, against a recording stand-in
 // for the transfer control.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <optional>
-#include <sys/stat.h>
-
 #include "remote/ftp_engine.h"
 #include "remote/string_cipher.h"
 #include "temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sys/stat.h>
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -20,11 +19,11 @@ const std::string kKey = "QuietHarborLamps";
 class RecordingInet : public InetControl {
 public:
     std::vector<std::string> calls;
-    std::vector<std::string> sentFiles;      // the local file of each PUT, as it was when sent
-    std::optional<std::string> remoteFile;   // what a GET brings; nullopt: no such remote file
-    TransferOutcome result;                  // how each command ends
+    std::vector<std::string> sentFiles; // the local file of each PUT, as it was when sent
+    std::optional<std::string> remoteFile; // what a GET brings; nullopt: no such remote file
+    TransferOutcome result; // how each command ends
     bool refuseToStart = false;
-    int busyReadings = 0;                    // StillExecuting is true this often after each command
+    int busyReadings = 0; // StillExecuting is true this often after each command
     int pendingReadings = 0;
 
     std::string OpenURL(const std::string&, int) override { return {}; }
@@ -32,7 +31,7 @@ public:
     {
         calls.push_back("Execute(" + url + ", " + operation + ")");
         if (refuseToStart) {
-            m_outcome = {TransferStatus::LocalFileError, 0, "refused", 0};
+            m_outcome = { TransferStatus::LocalFileError, 0, "refused", 0 };
             return false;
         }
         if (operation.rfind("PUT ", 0) == 0)
@@ -41,7 +40,7 @@ public:
             writeFile(operation.substr(operation.find(' ', 4) + 1), *remoteFile);
         m_outcome = result;
         if (operation.rfind("GET ", 0) == 0 && !remoteFile)
-            m_outcome = {TransferStatus::CommandFailed, 0, "550 No such file", 550};
+            m_outcome = { TransferStatus::CommandFailed, 0, "550 No such file", 550 };
         pendingReadings = busyReadings;
         return true;
     }
@@ -50,8 +49,11 @@ public:
         calls.emplace_back("StillExecuting");
         return pendingReadings-- > 0;
     }
-    void Cancel() override {}
-    void setProtocol(std::int32_t protocol) override { calls.push_back("Protocol=" + std::to_string(protocol)); }
+    void Cancel() override { }
+    void setProtocol(std::int32_t protocol) override
+    {
+        calls.push_back("Protocol=" + std::to_string(protocol));
+    }
     void setURL(const std::string& url) override { calls.push_back("URL=" + url); }
     void setUserName(const std::string& userName) override { calls.push_back("UserName=" + userName); }
     void setPassword(const std::string& password) override { calls.push_back("Password=" + password); }
@@ -97,7 +99,7 @@ protected:
     TempDir m_local;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(EngineTest, CommandTextsCharacterForCharacter)
 {
@@ -107,18 +109,19 @@ TEST_F(EngineTest, CommandTextsCharacterForCharacter)
     EXPECT_TRUE(m_engine->UploadCurFile(local));
     EXPECT_TRUE(m_engine->DeleteCurFile());
     EXPECT_TRUE(m_engine->DownloadCurFile(local));
-    EXPECT_EQ(m_inet->executed(), (std::vector<std::string>{
-                                      "Execute(, PUT " + scratch() + " compare.zip)",
-                                      "Execute(, PUT " + local + " compare.zip)",
-                                      "Execute(, DELETE compare.zip)",
-                                      "Execute(, GET compare.zip " + local + ")",
-                                  }));
+    EXPECT_EQ(m_inet->executed(),
+        (std::vector<std::string> {
+            "Execute(, PUT " + scratch() + " compare.zip)",
+            "Execute(, PUT " + local + " compare.zip)",
+            "Execute(, DELETE compare.zip)",
+            "Execute(, GET compare.zip " + local + ")",
+        }));
 }
 
 TEST_F(EngineTest, LogonSetsTheFourPropertiesInOrderEachTime)
 {
-    const std::vector<std::string> expected = {"Protocol=2", "URL=results.example:21", "UserName=vantrel",
-                                               "Password=Pl4nkton"};
+    const std::vector<std::string> expected
+        = { "Protocol=2", "URL=results.example:21", "UserName=vantrel", "Password=Pl4nkton" };
     EXPECT_TRUE(m_engine->LogonInet());
     EXPECT_EQ(m_inet->calls, expected);
     m_inet->calls.clear();
@@ -131,14 +134,15 @@ TEST_F(EngineTest, LogonWithoutAKeyStopsBeforeThePassword)
 {
     m_engine->SetEncryptionPassword("");
     EXPECT_FALSE(m_engine->LogonInet());
-    EXPECT_EQ(m_inet->calls, (std::vector<std::string>{"Protocol=2", "URL=results.example:21", "UserName=vantrel"}));
+    EXPECT_EQ(m_inet->calls,
+        (std::vector<std::string> { "Protocol=2", "URL=results.example:21", "UserName=vantrel" }));
     EXPECT_FALSE(m_engine->errorString().empty());
 }
 
 TEST_F(EngineTest, WaitingPollsAndYieldsUntilTheControlIsIdle)
 {
     EXPECT_TRUE(m_engine->WaitForInet());
-    EXPECT_EQ(m_inet->calls, std::vector<std::string>{"StillExecuting"});
+    EXPECT_EQ(m_inet->calls, std::vector<std::string> { "StillExecuting" });
     EXPECT_EQ(m_yields, 0);
 
     m_inet->busyReadings = 3;
@@ -151,7 +155,7 @@ TEST_F(EngineTest, CreateCurFileSendsAnEmptyFileAndRemovesIt)
 {
     writeFile(scratch(), "stale content");
     EXPECT_TRUE(m_engine->CreateCurFile());
-    EXPECT_EQ(m_inet->sentFiles, std::vector<std::string>{""});
+    EXPECT_EQ(m_inet->sentFiles, std::vector<std::string> { "" });
     EXPECT_FALSE(std::filesystem::exists(scratch()));
 }
 
@@ -161,7 +165,7 @@ TEST_F(EngineTest, CreateWithDataSendsExactlyTheTextAndRemovesTheScratchFile)
     const std::string data("ab\0c\r\n", 6);
     EXPECT_TRUE(m_engine->CreateWithData(data));
     EXPECT_TRUE(m_engine->CreateWithData(""));
-    EXPECT_EQ(m_inet->sentFiles, (std::vector<std::string>{data, ""}));
+    EXPECT_EQ(m_inet->sentFiles, (std::vector<std::string> { data, "" }));
     EXPECT_FALSE(std::filesystem::exists(scratch()));
 }
 
@@ -170,7 +174,8 @@ TEST_F(EngineTest, DownloadWithDataReturnsTheBytesAndRemovesTheScratchFile)
     m_inet->remoteFile = std::string("\0\r\n\xff", 4);
     EXPECT_EQ(m_engine->sDownloadWithData(), *m_inet->remoteFile);
     EXPECT_TRUE(m_engine->errorString().empty());
-    EXPECT_EQ(m_inet->executed(), std::vector<std::string>{"Execute(, GET compare.zip " + scratch() + ")"});
+    EXPECT_EQ(
+        m_inet->executed(), std::vector<std::string> { "Execute(, GET compare.zip " + scratch() + ")" });
     EXPECT_FALSE(std::filesystem::exists(scratch()));
 }
 
@@ -189,30 +194,30 @@ struct AppendCase {
     std::string sent;
 };
 
-class EngineAppend : public EngineTest, public ::testing::WithParamInterface<AppendCase> {};
+class EngineAppend : public EngineTest, public ::testing::WithParamInterface<AppendCase> { };
 
 TEST_P(EngineAppend, AppendsQuotedLinesAndKeepsTheScratchFile)
 {
     m_inet->remoteFile = GetParam().remote;
     EXPECT_TRUE(m_engine->AppendData(GetParam().lines)) << m_engine->errorString();
-    EXPECT_EQ(m_inet->sentFiles, std::vector<std::string>{GetParam().sent});
+    EXPECT_EQ(m_inet->sentFiles, std::vector<std::string> { GetParam().sent });
     EXPECT_EQ(readFile(scratch()), GetParam().sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Contents, EngineAppend,
-    ::testing::Values(AppendCase{"AfterALineEnd", "x\r\n", {"a", "b", ""}, "x\r\n\"a\"\r\n\"b\"\r\n\"\"\r\n"},
-                      AppendCase{"WithoutALineEnd", "x", {"a", "b", ""}, "x\"a\"\r\n\"b\"\r\n\"\"\r\n"},
-                      AppendCase{"QuotesAsTheyStand", "", {"say \"hi\""}, "\"say \"hi\"\"\r\n"},
-                      AppendCase{"NoElements", "kept\r\n", {}, "kept\r\n"},
-                      AppendCase{"MissingRemoteFile", std::nullopt, {"a"}, "\"a\"\r\n"}),
+INSTANTIATE_TEST_SUITE_P(Contents, EngineAppend,
+    ::testing::Values(
+        AppendCase { "AfterALineEnd", "x\r\n", { "a", "b", "" }, "x\r\n\"a\"\r\n\"b\"\r\n\"\"\r\n" },
+        AppendCase { "WithoutALineEnd", "x", { "a", "b", "" }, "x\"a\"\r\n\"b\"\r\n\"\"\r\n" },
+        AppendCase { "QuotesAsTheyStand", "", { "say \"hi\"" }, "\"say \"hi\"\"\r\n" },
+        AppendCase { "NoElements", "kept\r\n", {}, "kept\r\n" },
+        AppendCase { "MissingRemoteFile", std::nullopt, { "a" }, "\"a\"\r\n" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, AppendNeverUploadsAfterAFailedDownload)
 {
     m_inet->remoteFile = "records";
-    m_inet->result = {TransferStatus::Unreachable, 0, "Connection refused", 0};
-    EXPECT_FALSE(m_engine->AppendData({"a"}));
+    m_inet->result = { TransferStatus::Unreachable, 0, "Connection refused", 0 };
+    EXPECT_FALSE(m_engine->AppendData({ "a" }));
     EXPECT_TRUE(m_inet->sentFiles.empty());
     EXPECT_EQ(m_engine->errorString(), "GET compare.zip " + scratch() + ": Connection refused");
 }
@@ -221,7 +226,7 @@ TEST_F(EngineTest, AppendNeverUploadsAfterAFailedDownload)
 // go on past a failing step still do their remaining local work.
 TEST_F(EngineTest, FailedCommandsAreReported)
 {
-    m_inet->result = {TransferStatus::LogonRefused, 0, "Access denied: 530", 530};
+    m_inet->result = { TransferStatus::LogonRefused, 0, "Access denied: 530", 530 };
     EXPECT_FALSE(m_engine->DeleteCurFile());
     EXPECT_EQ(m_engine->errorString(), "DELETE compare.zip: Access denied: 530");
     EXPECT_FALSE(m_engine->UploadCurFile(m_local.file("a")));
@@ -257,7 +262,7 @@ TEST(Engine, ScratchFolderIsPrivateAndGoesWithTheEngine)
         folder = engine.tempPath();
         ASSERT_FALSE(folder.empty());
         EXPECT_EQ(folder.back(), '/');
-        struct stat info {};
+        struct stat info { };
         ASSERT_EQ(stat(folder.c_str(), &info), 0);
         EXPECT_TRUE(S_ISDIR(info.st_mode));
         EXPECT_EQ(info.st_mode & 0777, 0700u);

@@ -1,12 +1,11 @@
 // The FTP engine over the real transfer control, against the real results host.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 #include "remote/curl_inet.h"
 #include "remote/ftp_engine.h"
 #include "results_host_process.h"
 #include "submit/ftp_account.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -15,7 +14,8 @@ namespace {
 
 // Set up as the submission window does it.
 struct Client {
-    explicit Client(const ResultsHostProcess& host, const std::string& encryptedPassword = kFtpEncryptedPassword)
+    explicit Client(
+        const ResultsHostProcess& host, const std::string& encryptedPassword = kFtpEncryptedPassword)
     {
         engine.SetEncryptionPassword(kEncryptionKey);
         engine.SetInetObject(inet);
@@ -56,7 +56,7 @@ protected:
 
 ResultsHostProcess* EngineHost::s_host = nullptr;
 
-}  // namespace
+} // namespace
 
 TEST_F(EngineHost, UploadDownloadAndDelete)
 {
@@ -106,21 +106,21 @@ TEST_F(EngineHost, DownloadWithDataKeepsEveryByte)
 
 TEST_F(EngineHost, AppendDataAddsQuotedLines)
 {
-    for (const std::string before : {"x\r\n", "x", ""}) {
+    for (const std::string before : { "x\r\n", "x", "" }) {
         writeFile(s_host->sharedFile(), before);
         Client client(*s_host);
-        ASSERT_TRUE(client.engine.AppendData({"a", "b", ""})) << client.engine.errorString();
+        ASSERT_TRUE(client.engine.AppendData({ "a", "b", "" })) << client.engine.errorString();
         EXPECT_EQ(readFile(s_host->sharedFile()), before + "\"a\"\r\n\"b\"\r\n\"\"\r\n") << before;
     }
     std::filesystem::remove(s_host->sharedFile());
     Client client(*s_host);
-    ASSERT_TRUE(client.engine.AppendData({"first"}));
+    ASSERT_TRUE(client.engine.AppendData({ "first" }));
     EXPECT_EQ(readFile(s_host->sharedFile()), "\"first\"\r\n");
 }
 
 TEST(EngineOutcome, AWrongPasswordFailsEveryCommand)
 {
-    ResultsHostProcess host({.password = "not-the-one"});
+    ResultsHostProcess host({ .password = "not-the-one" });
     writeFile(host.sharedFile(), kRecords);
     Client client(host);
     EXPECT_FALSE(client.engine.CreateWithData("x"));
@@ -135,7 +135,7 @@ TEST(EngineOutcome, AStoppedHostFailsAndAppendUploadsNothing)
     writeFile(host.sharedFile(), kRecords);
     Client client(host);
     host.stop();
-    EXPECT_FALSE(client.engine.AppendData({"a"}));
+    EXPECT_FALSE(client.engine.AppendData({ "a" }));
     EXPECT_EQ(client.inet->outcome().status, TransferStatus::Unreachable);
     EXPECT_EQ(client.engine.sDownloadWithData(), "");
     EXPECT_FALSE(client.engine.errorString().empty());
@@ -145,7 +145,7 @@ TEST(EngineOutcome, AStoppedHostFailsAndAppendUploadsNothing)
 
 TEST(EngineOutcome, ARefusedWriteLeavesTheSharedFileAlone)
 {
-    ResultsHostProcess host({.readOnly = true});
+    ResultsHostProcess host({ .readOnly = true });
     writeFile(host.sharedFile(), kRecords);
     Client client(host);
     EXPECT_FALSE(client.engine.CreateWithData("shorter"));

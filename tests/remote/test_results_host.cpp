@@ -1,12 +1,11 @@
 // The results host tool itself, spoken to with plain libcurl: what the program and
 // the other tests take for granted about it.
+#include "results_host_process.h"
+
 #include <curl/curl.h>
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
-
-#include "results_host_process.h"
 
 using namespace vantrel::test;
 
@@ -48,13 +47,13 @@ std::string web(const ResultsHostProcess& host, const std::string& path)
 
 const std::string kContent("rec\0ord\r\n\xff", 10);
 
-}  // namespace
+} // namespace
 
 TEST(ResultsHost, ServesTheFolderUnderVantrelWithoutRegardToCase)
 {
     ResultsHostProcess host;
     writeFile(host.sharedFile(), kContent);
-    for (const char* path : {"/vantrel/COMPARE.ZIP", "/vantrel/compare.zip", "/VANTREL/Compare.Zip"}) {
+    for (const char* path : { "/vantrel/COMPARE.ZIP", "/vantrel/compare.zip", "/VANTREL/Compare.Zip" }) {
         Reply reply = fetch(web(host, path));
         EXPECT_EQ(reply.code, CURLE_OK) << path;
         EXPECT_EQ(reply.status, 200) << path;
@@ -68,7 +67,7 @@ TEST(ResultsHost, AnswersMissingFilesWithTheErrorPage)
 {
     ResultsHostProcess host;
     writeFile(host.root() + "other", "x");
-    for (const char* path : {"/vantrel/COMPARE.ZIP", "/vantrel/", "/vantrel/../data/other", "/other"}) {
+    for (const char* path : { "/vantrel/COMPARE.ZIP", "/vantrel/", "/vantrel/../data/other", "/other" }) {
         Reply reply = fetch(web(host, path));
         EXPECT_EQ(reply.status, 404) << path;
         EXPECT_EQ(reply.body.rfind("<HTML><HEAD><TITLE>", 0), 0u) << path;
@@ -99,7 +98,7 @@ TEST(ResultsHost, FtpAccountWritesWhatTheWebServes)
 
 TEST(ResultsHost, RefusesAWrongPasswordAndHonoursAnother)
 {
-    ResultsHostProcess host({.password = "other"});
+    ResultsHostProcess host({ .password = "other" });
     writeFile(host.sharedFile(), kContent);
     std::string url = "ftp://" + host.host().ftp + "/compare.zip";
     EXPECT_EQ(fetch(url, "vantrel:Pl4nkton").code, CURLE_LOGIN_DENIED);
@@ -110,11 +109,11 @@ TEST(ResultsHost, RefusesAWrongPasswordAndHonoursAnother)
 
 TEST(ResultsHost, FaultsAreProvokedOnRequest)
 {
-    ResultsHostProcess failing({.fault = "http-500"});
+    ResultsHostProcess failing({ .fault = "http-500" });
     writeFile(failing.sharedFile(), kContent);
     EXPECT_EQ(fetch(web(failing, "/vantrel/COMPARE.ZIP")).status, 500);
 
-    ResultsHostProcess cutting({.fault = "http-cut"});
+    ResultsHostProcess cutting({ .fault = "http-cut" });
     writeFile(cutting.sharedFile(), std::string(10000, 'x'));
     Reply reply = fetch(web(cutting, "/vantrel/COMPARE.ZIP"));
     EXPECT_EQ(reply.code, CURLE_PARTIAL_FILE);

@@ -1,19 +1,19 @@
 #include "results_host_process.h"
 
+#include "build_config.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-#include "build_config.h"
 
 extern char** environ;
 
@@ -55,7 +55,7 @@ bool waitForExit(pid_t pid, std::chrono::milliseconds limit)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 ResultsHostProcess::ResultsHostProcess(ResultsHostOptions options)
     : m_options(std::move(options))
@@ -78,18 +78,22 @@ void ResultsHostProcess::start()
     std::vector<std::string> args = {
         "/usr/bin/python3",
         sourceDir() + "/tools/results-host",
-        "--ftp-port", std::to_string(m_ftpPort),
-        "--http-port", std::to_string(m_httpPort),
-        "--root", root(),
-        "--log", m_dir.file("requests.log"),
+        "--ftp-port",
+        std::to_string(m_ftpPort),
+        "--http-port",
+        std::to_string(m_httpPort),
+        "--root",
+        root(),
+        "--log",
+        m_dir.file("requests.log"),
         "--exit-with-parent",
     };
     if (!m_options.password.empty())
-        args.insert(args.end(), {"--password", m_options.password});
+        args.insert(args.end(), { "--password", m_options.password });
     if (!m_options.fault.empty())
-        args.insert(args.end(), {"--fault", m_options.fault});
+        args.insert(args.end(), { "--fault", m_options.fault });
     if (m_options.throttle > 0)
-        args.insert(args.end(), {"--throttle", std::to_string(m_options.throttle)});
+        args.insert(args.end(), { "--throttle", std::to_string(m_options.throttle) });
     if (m_options.readOnly)
         args.emplace_back("--read-only");
 
@@ -152,7 +156,7 @@ bool ResultsHostProcess::running() const
 
 ResultsHost ResultsHostProcess::host() const
 {
-    return {"127.0.0.1:" + std::to_string(m_httpPort), "127.0.0.1:" + std::to_string(m_ftpPort)};
+    return { "127.0.0.1:" + std::to_string(m_httpPort), "127.0.0.1:" + std::to_string(m_ftpPort) };
 }
 
 std::string ResultsHostProcess::root() const
@@ -175,4 +179,4 @@ void ResultsHostProcess::clearRequestLog()
     writeFile(m_dir.file("requests.log"), {});
 }
 
-}  // namespace vantrel::test
+} // namespace vantrel::test

@@ -1,17 +1,17 @@
 #pragma once
 
-#include <string>
-#include <sys/types.h>
-
 #include "remote/results_host.h"
 #include "temp_dir.h"
+
+#include <string>
+#include <sys/types.h>
 
 namespace vantrel::test {
 
 struct ResultsHostOptions {
     std::string password = {}; // empty: the real account password
-    std::string fault = {};    // "", "none", "http-500" or "http-cut"
-    long throttle = 0;     // bytes per second for FTP data and HTTP bodies; 0 = full speed
+    std::string fault = {}; // "", "none", "http-500" or "http-cut"
+    long throttle = 0; // bytes per second for FTP data and HTTP bodies; 0 = full speed
     bool readOnly = false; // the FTP account may read but not write
 };
 
@@ -49,4 +49,4 @@ private:
     int m_httpPort = 0;
 };
 
-}  // namespace vantrel::test
+} // namespace vantrel::test

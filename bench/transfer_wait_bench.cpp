@@ -1,0 +1,82 @@
+// vantrel3-wait-bench: what waiting for a slow transfer costs. Starts the local results
+// host throttled, runs an FTP upload, an FTP download and an HTTP download through the
+// transfer control while polling StillExecuting as the windows do (with a no-op yield
+// in between), and prints the process's CPU time as a share of one core.
+#include "remote/curl_inet.h"
+#include "results_host_process.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <sys/resource.h>
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+bool measure(const char* name, const std::function<bool(CurlInet&)>& start, CurlInet& inet)
+{
+    const double cpuBefore = cpuSeconds();
+    const auto wallBefore = std::chrono::steady_clock::now();
+    long polls = 0;
+    if (!start(inet)) {
+        std::printf("%-14s could not start: %s\n", name, inet.outcome().text.c_str());
+        return false;
+    }
+    while (inet.StillExecuting())
+        ++polls; // the yield: nothing to do here
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    const double cpu = cpuSeconds() - cpuBefore;
+    std::printf("%-14s %-7s wall %6.2f s  CPU %6.3f s  polls %6ld  waiting cost %5.2f %% of one core\n", name,
+        inet.outcome().ok() ? "ok" : "FAILED", wall, cpu, polls, 100.0 * cpu / wall);
+    return inet.outcome().ok();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const long rate = argc > 1 ? std::atol(argv[1]) : 64 * 1024;
+    const long bytes = argc > 2 ? std::atol(argv[2]) : 4 * rate;
+    std::printf("results host throttled to %ld bytes/s, file of %ld bytes\n", rate, bytes);
+
+    ResultsHostProcess host({ .throttle = rate });
+    TempDir local;
+    writeFile(local.file("upload"), std::string(static_cast<std::size_t>(bytes), 'v'));
+
+    CurlInet inet;
+    inet.setProtocol(kProtocolFtp);
+    inet.setURL(host.host().ftp);
+    inet.setUserName("vantrel");
+    inet.setPassword("Pl4nkton");
+
+    bool ok = measure(
+        "FTP upload",
+        [&](CurlInet& c) { return c.Execute({}, "PUT " + local.file("upload") + " compare.zip"); }, inet);
+    ok = measure(
+             "FTP download",
+             [&](CurlInet& c) { return c.Execute({}, "GET compare.zip " + local.file("download")); }, inet)
+        && ok;
+
+    // OpenURL waits inside; measure it around the call.
+    const double cpuBefore = cpuSeconds();
+    const auto wallBefore = std::chrono::steady_clock::now();
+    const std::string body = inet.OpenURL(host.host().web + "/vantrel/COMPARE.ZIP");
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    const double cpu = cpuSeconds() - cpuBefore;
+    const bool httpOk = inet.outcome().ok() && body.size() == static_cast<std::size_t>(bytes);
+    std::printf("%-14s %-7s wall %6.2f s  CPU %6.3f s                waiting cost %5.2f %% of one core\n",
+        "HTTP OpenURL", httpOk ? "ok" : "FAILED", wall, cpu, 100.0 * cpu / wall);
+    return ok && httpOk ? 0 : 1;
+}
