@@ -207,6 +207,11 @@ void frmMain::buildControls()
     lblDesc->setGeometry(twipRect(3000, 120, 2655, 495));
     lblDesc->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblDesc->setWordWrap(true);
+    // The label runs 10 pixels past the window's edge; in this face the second line would lose
+    // its last word there, so the description alone is set a size smaller.
+    QFont descFont = formFont();
+    descFont.setPointSizeF(7.5);
+    lblDesc->setFont(descFont);
 
     lblYourScore = new QLabel(QStringLiteral("Your Score:"), this);
     lblYourScore->setObjectName(QStringLiteral("lblYourScore"));

@@ -63,6 +63,7 @@ private slots:
     void statusColours();
     void windowLook();
     void drawnLines();
+    void descriptionFitsWindow();
 
     void loadedCaption_data();
     void loadedCaption();
@@ -229,6 +230,20 @@ void TestFrmMain::drawnLines()
     QCOMPARE(image.pixelColor(8 + 30, 8 + 24), windowText);
     QCOMPARE(image.pixelColor(8 + 30, 8 + 144), windowText);
     QCOMPARE(image.pixelColor(8 + 16, 8 + 150), QColor(64, 64, 64));
+}
+
+void TestFrmMain::descriptionFitsWindow()
+{
+    MainWindowFixture f;
+    f.window.Form_Load();
+    auto* desc = f.window.findChild<QLabel*>(QStringLiteral("lblDesc"));
+    // Wrapped within the part of the label that lies inside the window, the text keeps to
+    // the label's two lines.
+    const int visibleWidth = f.window.width() - desc->x();
+    const QRect text = QFontMetrics(desc->font())
+                           .boundingRect(QRect(0, 0, visibleWidth, 1000), Qt::TextWordWrap, desc->text());
+    QVERIFY2(text.height() <= desc->height(), qPrintable(QString::number(text.height())));
+    QVERIFY(text.width() <= visibleWidth);
 }
 
 void TestFrmMain::loadedCaption_data()
