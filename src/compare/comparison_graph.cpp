@@ -9,38 +9,44 @@ namespace vantrel {
 
 namespace {
 
-    bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-    bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
-    // Walks text with blanks skipped, so "1 000" reads as 1000.
-    class BlankSkippingReader {
-    public:
-        explicit BlankSkippingReader(std::string_view text)
-            : m_text(text)
-        {
-        }
-
-        char peek()
-        {
-            while (m_pos < m_text.size() && isBlank(m_text[m_pos]))
-                ++m_pos;
-            return m_pos < m_text.size() ? m_text[m_pos] : '\0';
-        }
-        void advance() { ++m_pos; }
-        std::size_t position() const { return m_pos; }
-        void rewind(std::size_t position) { m_pos = position; }
-
-    private:
-        std::string_view m_text;
-        std::size_t m_pos = 0;
-    };
-
-    double clampWidth(double width, std::int32_t fullWidth)
+// Walks text with blanks skipped, so "1 000" reads as 1000.
+class BlankSkippingReader {
+public:
+    explicit BlankSkippingReader(std::string_view text)
+        : m_text(text)
     {
-        if (std::isnan(width) || width < 0)
-            return 0;
-        return width > fullWidth ? fullWidth : width;
     }
+
+    char peek()
+    {
+        while (m_pos < m_text.size() && isBlank(m_text[m_pos]))
+            ++m_pos;
+        return m_pos < m_text.size() ? m_text[m_pos] : '\0';
+    }
+    void advance() { ++m_pos; }
+    std::size_t position() const { return m_pos; }
+    void rewind(std::size_t position) { m_pos = position; }
+
+private:
+    std::string_view m_text;
+    std::size_t m_pos = 0;
+};
+
+double clampWidth(double width, std::int32_t fullWidth)
+{
+    if (std::isnan(width) || width < 0)
+        return 0;
+    return width > fullWidth ? fullWidth : width;
+}
 
 } // namespace
 

@@ -22,8 +22,8 @@ std::int32_t FullBarWidth(double designWidth);
 
 // Widths of the two bars in twips.
 struct BarWidths {
-    float yours = 0;     // Shape1, the own score
-    float selected = 0;  // Shape2, the selected row's score
+    float yours = 0; // Shape1, the own score
+    float selected = 0; // Shape2, the selected row's score
 };
 
 // The larger score fills a full bar, the smaller one gets (smaller / larger) x
@@ -37,4 +37,4 @@ BarWidths ComparisonBarWidths(double own, double selected, std::int32_t fullWidt
 // bar's right end: (shapeLeft + shapeWidth) - labelWidth / 1.5.
 float ValueLabelLeft(float shapeLeft, float shapeWidth, float labelWidth);
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "submit/results_file.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
-
-#include "submit/results_file.h"
 
 namespace vantrel {
 
@@ -24,6 +24,10 @@ public:
     // Record row (0-based, < size()), texts in UTF-8.
     ResultRecord record(std::size_t row) const;
 
+    // Empties the table and hands back its byte buffer, so that a refresh can
+    // read the next file into memory already held.
+    std::string releaseBytes();
+
     // Bytes held, for memory accounting.
     std::size_t byteSize() const { return m_bytes.capacity() + m_starts.capacity() * sizeof(std::size_t); }
 
@@ -35,4 +39,4 @@ private:
     std::size_t m_end = 0;
 };
 
-}  // namespace vantrel
+} // namespace vantrel

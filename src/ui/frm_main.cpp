@@ -1,6 +1,7 @@
 #include "ui/frm_main.h"
 
 #include "benchmark/score_file.h"
+#include "compare/frm_compare.h"
 #include "ui/app_icon.h"
 #include "ui/frm_about.h"
 #include "ui/message_box.h"
@@ -286,7 +287,8 @@ void frmMain::opnButton_Click(int Index)
             showMessage(
                 this, QStringLiteral("You must run the benchmark to compare."), QStringLiteral("Error"));
         } else {
-            // Comparison window goes here: frmCompare dlg(*this, this); dlg.exec();
+            frmCompare dlg(*this, this);
+            dlg.exec();
         }
         break;
     case 3: {

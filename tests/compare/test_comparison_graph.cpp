@@ -1,8 +1,7 @@
 #include "compare/comparison_graph.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+#include <gtest/gtest.h>
 #include <limits>
 #include <string>
 
@@ -30,21 +29,16 @@ TEST_P(LeadingNumberTest, ReadsTheNumberAtTheStart)
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, LeadingNumberTest,
-                         testing::Values(NumberCase { "250", 250 }, NumberCase { "123456789012345", 123456789012345.0 },
-                                         NumberCase { "1.5", 1.5 }, NumberCase { ".5", 0.5 },
-                                         NumberCase { "7.", 7 }, NumberCase { "-12", -12 },
-                                         NumberCase { "+3", 3 }, NumberCase { "  42", 42 },
-                                         NumberCase { "1 000", 1000 }, NumberCase { "\t1\r\n2", 12 },
-                                         NumberCase { "- 4", -4 }, NumberCase { "12abc", 12 },
-                                         NumberCase { "3,5", 3 }, NumberCase { "1.2.3", 1.2 },
-                                         NumberCase { "1E3", 1000 }, NumberCase { "1e+3", 1000 },
-                                         NumberCase { "2.5D-1", 0.25 }, NumberCase { "12E", 12 },
-                                         NumberCase { "12E+", 12 }, NumberCase { "4Ex", 4 },
-                                         NumberCase { "", 0 }, NumberCase { "   ", 0 }, NumberCase { "abc", 0 },
-                                         NumberCase { "-", 0 }, NumberCase { ".", 0 }, NumberCase { "nan", 0 },
-                                         NumberCase { "inf", 0 }, NumberCase { "-inf", 0 },
-                                         NumberCase { "0x10", 0 }, NumberCase { "1e999", kInf },
-                                         NumberCase { "-1e999", -kInf }, NumberCase { "1e-999", 0 }));
+    testing::Values(NumberCase { "250", 250 }, NumberCase { "123456789012345", 123456789012345.0 },
+        NumberCase { "1.5", 1.5 }, NumberCase { ".5", 0.5 }, NumberCase { "7.", 7 },
+        NumberCase { "-12", -12 }, NumberCase { "+3", 3 }, NumberCase { "  42", 42 },
+        NumberCase { "1 000", 1000 }, NumberCase { "\t1\r\n2", 12 }, NumberCase { "- 4", -4 },
+        NumberCase { "12abc", 12 }, NumberCase { "3,5", 3 }, NumberCase { "1.2.3", 1.2 },
+        NumberCase { "1E3", 1000 }, NumberCase { "1e+3", 1000 }, NumberCase { "2.5D-1", 0.25 },
+        NumberCase { "12E", 12 }, NumberCase { "12E+", 12 }, NumberCase { "4Ex", 4 }, NumberCase { "", 0 },
+        NumberCase { "   ", 0 }, NumberCase { "abc", 0 }, NumberCase { "-", 0 }, NumberCase { ".", 0 },
+        NumberCase { "nan", 0 }, NumberCase { "inf", 0 }, NumberCase { "-inf", 0 }, NumberCase { "0x10", 0 },
+        NumberCase { "1e999", kInf }, NumberCase { "-1e999", -kInf }, NumberCase { "1e-999", 0 }));
 
 TEST(FullBarWidth, RoundsTiesToEven)
 {
@@ -73,19 +67,18 @@ TEST_P(BarWidthsTest, LargerScoreFillsTheBar)
     EXPECT_EQ(widths.selected, c.chosen);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scores, BarWidthsTest,
+INSTANTIATE_TEST_SUITE_P(Scores, BarWidthsTest,
     testing::Values(BarCase { "SelectedTwiceOwn", 1000, 2000, 2827.5f, 5655 },
-                    BarCase { "OwnTwiceSelected", 2000, 1000, 5655, 2827.5f },
-                    BarCase { "Equal", 1234, 1234, 5655, 5655 }, BarCase { "SelectedZero", 1000, 0, 5655, 0 },
-                    // The quotient first, then the product, narrowed once.
-                    BarCase { "Third", 3000, 1000, 5655, static_cast<float>((1000.0 / 3000.0) * 5655.0) },
-                    BarCase { "TinyShare", 1e15, 1, 5655, static_cast<float>((1.0 / 1e15) * 5655.0) },
-                    BarCase { "SelectedNegative", 1000, -500, 5655, 0 },
-                    BarCase { "BothNegative", -1000, -500, 5655, 5655 },
-                    BarCase { "SelectedInfinite", 1000, kInf, 0, 5655 },
-                    BarCase { "SelectedMinusInfinity", 1000, -kInf, 5655, 0 },
-                    BarCase { "OwnNegativeSelectedZero", -5, 0, 0, 5655 }),
+        BarCase { "OwnTwiceSelected", 2000, 1000, 5655, 2827.5f },
+        BarCase { "Equal", 1234, 1234, 5655, 5655 }, BarCase { "SelectedZero", 1000, 0, 5655, 0 },
+        // The quotient first, then the product, narrowed once.
+        BarCase { "Third", 3000, 1000, 5655, static_cast<float>((1000.0 / 3000.0) * 5655.0) },
+        BarCase { "TinyShare", 1e15, 1, 5655, static_cast<float>((1.0 / 1e15) * 5655.0) },
+        BarCase { "SelectedNegative", 1000, -500, 5655, 0 },
+        BarCase { "BothNegative", -1000, -500, 5655, 5655 },
+        BarCase { "SelectedInfinite", 1000, kInf, 0, 5655 },
+        BarCase { "SelectedMinusInfinity", 1000, -kInf, 5655, 0 },
+        BarCase { "OwnNegativeSelectedZero", -5, 0, 0, 5655 }),
     [](const testing::TestParamInfo<BarCase>& info) { return std::string(info.param.name); });
 
 TEST(BarWidths, NaNScoreKeepsTheBarsAsTheyWere)

@@ -1,8 +1,7 @@
 #include "compare/results_table.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -17,8 +16,8 @@ namespace {
 std::string int32Le(std::int32_t value)
 {
     const auto u = static_cast<std::uint32_t>(value);
-    return { static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF), static_cast<char>((u >> 16) & 0xFF),
-        static_cast<char>(u >> 24) };
+    return { static_cast<char>(u & 0xFF), static_cast<char>((u >> 8) & 0xFF),
+        static_cast<char>((u >> 16) & 0xFF), static_cast<char>(u >> 24) };
 }
 
 std::vector<ResultRecord> tableRecords(const ResultsTable& table)
@@ -60,16 +59,15 @@ TEST_P(ResultsTableTest, AgreesWithTheCodec)
 const std::string kWhole = threeRecordBytes();
 const std::string kFourth = EncodeResultRecord({ "Dan", "d@x", "Win ME", "Duron", 900 });
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, ResultsTableTest,
+INSTANTIATE_TEST_SUITE_P(Inputs, ResultsTableTest,
     testing::Values(TableCase { "Empty", "" }, TableCase { "Three", kWhole },
-                    TableCase { "FourthCutShort", kWhole + kFourth.substr(0, kFourth.size() - 1) },
-                    TableCase { "FourthOnlyLength", kWhole + kFourth.substr(0, 3) },
-                    TableCase { "NegativeLength", kWhole + int32Le(-1) + "abcdefghijklmnopqrstuvwxyz" },
-                    TableCase { "LengthPastEnd", int32Le(1000) + "abc" },
-                    TableCase { "HugeLength", kWhole + int32Le(0x7FFFFFFF) + kFourth },
-                    TableCase { "ErrorPage", "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD></HTML>" },
-                    TableCase { "EmptyTexts", int32Le(0) + int32Le(0) + int32Le(0) + int32Le(0) + "\0\0\0\0\0\0\0\0"s }),
+        TableCase { "FourthCutShort", kWhole + kFourth.substr(0, kFourth.size() - 1) },
+        TableCase { "FourthOnlyLength", kWhole + kFourth.substr(0, 3) },
+        TableCase { "NegativeLength", kWhole + int32Le(-1) + "abcdefghijklmnopqrstuvwxyz" },
+        TableCase { "LengthPastEnd", int32Le(1000) + "abc" },
+        TableCase { "HugeLength", kWhole + int32Le(0x7FFFFFFF) + kFourth },
+        TableCase { "ErrorPage", "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD></HTML>" },
+        TableCase { "EmptyTexts", int32Le(0) + int32Le(0) + int32Le(0) + int32Le(0) + "\0\0\0\0\0\0\0\0"s }),
     [](const testing::TestParamInfo<TableCase>& info) { return std::string(info.param.name); });
 
 TEST(ResultsTable, KeepsFileOrder)

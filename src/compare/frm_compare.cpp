@@ -1,0 +1,355 @@
+#include "compare/frm_compare.h"
+
+#include "benchmark/score_file.h"
+#include "compare/comparison_graph.h"
+#include "compare/results_list_model.h"
+#include "compare/results_table.h"
+#include "compare/twip_shape.h"
+#include "remote/curl_inet.h"
+#include "submit/frm_submit.h"
+#include "submit/ftp_account.h"
+#include "submit/results_file.h"
+#include "ui/frm_main.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFont>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPalette>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <algorithm>
+#include <cmath>
+
+namespace vantrel {
+
+namespace {
+
+constexpr int kClientWidth = 7410;
+constexpr int kClientHeight = 6225;
+constexpr float kBarLeft = 1440;
+constexpr float kBarHeight = 255;
+constexpr float kShape1Top = 5040;
+constexpr float kShape2Top = 5640;
+constexpr float kShape1DesignWidth = 5655;
+constexpr float kShape2DesignWidth = 15;
+constexpr int kYourSystemTop = 4800;
+constexpr int kCompareTop = 5400;
+constexpr int kValueLabelLeft = 6960;
+
+int px(double twips)
+{
+    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+QRect twips(int left, int top, int width, int height)
+{
+    return { px(left), px(top), px(width), px(height) };
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
+}
+
+void setBold(QWidget* widget)
+{
+    QFont font = widget->font();
+    font.setBold(true);
+    widget->setFont(font);
+}
+
+void yieldOnce()
+{
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+frmCompare::frmCompare(frmMain& main, QWidget* parent)
+    : QDialog(parent)
+    , m_main(main)
+    , Inet1(std::make_shared<CurlInet>(yieldOnce))
+{
+    setObjectName(QStringLiteral("frmCompare"));
+    setWindowTitle(QStringLiteral("Online Compare"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+        | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(224, 224, 224));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(8.25);
+    setFont(font);
+
+    buildControls();
+    Form_Load();
+}
+
+frmCompare::~frmCompare()
+{
+    if (m_downloading)
+        Inet1->Cancel();
+}
+
+void frmCompare::buildControls()
+{
+    Label4 = makeLabel(this, "Label4",
+        QStringLiteral("Select an item to compare  (Note:  Due to the more efficient use of CPU power, "
+                       "Win NT/2K scores will be much higher than Win 9x scores):"),
+        twips(120, 120, 6975, 495));
+    Label4->setWordWrap(true);
+
+    // Created in tab order: the list, then the two buttons.
+    lstCompare = new QTableView(this);
+    lstCompare->setObjectName(QStringLiteral("lstCompare"));
+    lstCompare->setGeometry(twips(120, 600, 7215, 3135));
+    m_model = new ResultsListModel(lstCompare);
+    lstCompare->setModel(m_model);
+    // A report-style list: whole rows, no grid, no row numbers, never sorted.
+    lstCompare->setShowGrid(false);
+    lstCompare->setWordWrap(false);
+    lstCompare->setSortingEnabled(false);
+    lstCompare->setCornerButtonEnabled(false);
+    lstCompare->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstCompare->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstCompare->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstCompare->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lstCompare->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Fixed, equal row heights: 100,000 rows are laid out without measuring any of them.
+    QHeaderView* rows = lstCompare->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(lstCompare->fontMetrics().height() + 2);
+    QHeaderView* header = lstCompare->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int column = 0; column < ResultsListModel::ColumnCount; ++column) {
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+        lstCompare->setColumnWidth(column, px(ResultsListModel::columnWidthTwips(column)));
+    }
+    connect(lstCompare, &QAbstractItemView::clicked, this, [this] { lstCompare_Click(); });
+
+    cmdDownload
+        = makeButton(this, "cmdDownload", QStringLiteral("> Download Data <"), twips(720, 3840, 2775, 375));
+    setBold(cmdDownload);
+    connect(cmdDownload, &QPushButton::clicked, this, [this] { cmdDownload_Click(); });
+
+    cmdSubmit = makeButton(
+        this, "cmdSubmit", QStringLiteral("Submit your results..."), twips(3720, 3840, 2775, 375));
+    connect(cmdSubmit, &QPushButton::clicked, this, [this] { cmdSubmit_Click(); });
+
+    setTabOrder(lstCompare, cmdDownload);
+    setTabOrder(cmdDownload, cmdSubmit);
+
+    Label3 = makeLabel(this, "Label3", QStringLiteral("Comparison Graph:"), twips(1800, 4440, 3975, 255));
+    Label3->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    setBold(Label3);
+
+    lblYourSystem = makeLabel(
+        this, "lblYourSystem", QStringLiteral("0"), twips(kValueLabelLeft, kYourSystemTop, 90, 195));
+    lblYourSystem->adjustSize();
+    Label1 = makeLabel(this, "Label1", QStringLiteral("Your system:"), twips(120, 5040, 1095, 255));
+    Shape1
+        = new TwipShape(kBarLeft, kShape1Top, kShape1DesignWidth, kBarHeight, QColor(0, 0, 255), true, this);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+
+    lblCompare
+        = makeLabel(this, "lblCompare", QStringLiteral("0"), twips(kValueLabelLeft, kCompareTop, 90, 195));
+    lblCompare->adjustSize();
+    Label2 = makeLabel(this, "Label2", QStringLiteral("Selected System:"), twips(120, 5640, 1575, 255));
+    Shape2
+        = new TwipShape(kBarLeft, kShape2Top, kShape2DesignWidth, kBarHeight, QColor(0, 128, 0), true, this);
+    Shape2->setObjectName(QStringLiteral("Shape2"));
+
+    // The line from (7080, 5040) to (7080, 5880), one pixel wide.
+    Line1 = new TwipShape(
+        7080, 5040, static_cast<float>(kTwipsPerPixel), 840, QColor(255, 0, 255), false, this);
+    Line1->setObjectName(QStringLiteral("Line1"));
+}
+
+void frmCompare::Form_Load()
+{
+    FullWidth = FullBarWidth(Shape1->twipWidth());
+}
+
+void frmCompare::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void frmCompare::done(int result)
+{
+    // Closing while the download waits ends the transfer; the download then
+    // finishes at once with an empty list.
+    if (m_downloading)
+        Inet1->Cancel();
+    QDialog::done(result);
+}
+
+QString frmCompare::localCopyPath() const
+{
+    return m_main.MyPath + QString::fromLatin1(kSharedFileName);
+}
+
+void frmCompare::cmdDownload_Click()
+{
+    if (m_downloading)
+        return;
+    m_downloading = true;
+    cmdDownload->setText(QStringLiteral("Downloading..."));
+    cmdDownload->setEnabled(false);
+    // A submission would run its own download on the same local copy.
+    cmdSubmit->setEnabled(false);
+
+    const QString path = localCopyPath();
+    QFile::remove(path);
+
+    // The copy keeps the control alive should the window go while it waits.
+    std::shared_ptr<InetControl> inet = Inet1;
+    QPointer<frmCompare> self(this);
+    std::string body = inet->OpenURL(m_main.resultsHost().web + kSharedFileWebPath, kByteArray);
+    while (inet->StillExecuting())
+        yieldOnce();
+    if (!self)
+        return;
+
+    // An error status (a 404 page, a 500), a transfer cut short or one that
+    // failed brings no results file: none of it is taken for records.
+    if (!inet->outcome().ok())
+        body.clear();
+
+    bool written = false;
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+            const auto size = static_cast<qint64>(body.size());
+            written = file.write(body.data(), size) == size && file.flush();
+        }
+    }
+
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray head = file.read(static_cast<qint64>(kHostErrorMarker.size()));
+            file.close();
+            if (IsHostErrorPage(std::string_view(head.constData(), static_cast<std::size_t>(head.size()))))
+                QFile::remove(path);
+        }
+    }
+
+    // Rows come only from what this download wrote: a copy left over from an
+    // earlier download (one that could not be deleted or rewritten) is stale.
+    if (written)
+        listLocalCopy();
+    else
+        m_model->clear();
+
+    finishDownload();
+}
+
+void frmCompare::listLocalCopy()
+{
+    // The last list's buffer is reused: refreshing a large list then needs no
+    // second buffer of the file's size.
+    std::string bytes = m_model->takeBuffer();
+    bytes.clear();
+    QFile file(localCopyPath());
+    // ReadWrite creates a missing copy empty, so that it lists nothing.
+    if (!file.open(QIODevice::ReadWrite))
+        return;
+    const auto size = static_cast<std::size_t>(std::max<qint64>(file.size(), 0));
+    if (bytes.capacity() < size)
+        bytes = std::string();
+    bytes.resize(size);
+    const qint64 got = file.read(bytes.data(), static_cast<qint64>(size));
+    file.close();
+    bytes.resize(static_cast<std::size_t>(std::max<qint64>(got, 0)));
+    if (!bytes.empty())
+        m_model->setTable(ResultsTable(std::move(bytes)));
+}
+
+void frmCompare::finishDownload()
+{
+    m_downloading = false;
+    cmdDownload->setEnabled(true);
+    cmdDownload->setText(QStringLiteral("Refresh list"));
+    cmdSubmit->setEnabled(true);
+}
+
+void frmCompare::cmdSubmit_Click()
+{
+    if (m_downloading)
+        return;
+    {
+        frmSubmit submit(m_main, this);
+        submit.exec();
+    }
+    QPointer<frmCompare> self(this);
+    yieldOnce();
+    if (self)
+        cmdDownload_Click();
+}
+
+void frmCompare::lstCompare_Click()
+{
+    const QModelIndexList selected
+        = lstCompare->selectionModel()->selectedRows(ResultsListModel::ScoreColumn);
+    if (selected.isEmpty())
+        return;
+    QModelIndex first = selected.front();
+    for (const QModelIndex& index : selected) {
+        if (index.row() < first.row())
+            first = index;
+    }
+
+    const double selectedScore = LeadingNumber(m_model->data(first).toString().toStdString());
+    const BarWidths widths = ComparisonBarWidths(
+        m_main.Score, selectedScore, FullWidth, { Shape1->twipWidth(), Shape2->twipWidth() });
+    Shape1->setTwipWidth(widths.yours);
+    Shape2->setTwipWidth(widths.selected);
+
+    lblYourSystem->setText(QString::fromStdString(FormatGeneralNumber(m_main.Score)));
+    lblYourSystem->adjustSize();
+    lblCompare->setText(QString::fromStdString(FormatGeneralNumber(selectedScore)));
+    lblCompare->adjustSize();
+    placeValueLabel(lblYourSystem, Shape1);
+    placeValueLabel(lblCompare, Shape2);
+}
+
+void frmCompare::placeValueLabel(QLabel* label, const TwipShape* bar)
+{
+    const auto labelWidth = static_cast<float>(label->width() * kTwipsPerPixel);
+    const float left = ValueLabelLeft(bar->twipLeft(), bar->twipWidth(), labelWidth);
+    label->move(px(left), label->y());
+}
+
+} // namespace vantrel

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QTableView;
+
+namespace vantrel {
+
+class frmMain;
+class InetControl;
+class ResultsListModel;
+class TwipShape;
+
+// "Online Compare": downloads the shared results file, lists every result and
+// draws the own score against a clicked row's score as two bars.
+class frmCompare : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmCompare(frmMain& main, QWidget* parent = nullptr);
+    ~frmCompare() override;
+
+    void Form_Load();
+    // Downloads the shared file into the local copy and lists its records.
+    // Never shows a message: any failure ends with an empty list.
+    void cmdDownload_Click();
+    // Replaces the rows by the records of the local copy, in file order.
+    void listLocalCopy();
+    // Opens the submission window modally, then downloads the list again.
+    void cmdSubmit_Click();
+    // Draws the graph for the first selected row; does nothing without one.
+    void lstCompare_Click();
+
+    // Length of a full bar in twips.
+    std::int32_t fullWidth() const { return FullWidth; }
+    // True while a download waits on the network.
+    bool isDownloading() const { return m_downloading; }
+    ResultsListModel* listModel() const { return m_model; }
+
+    QLabel* Label4 = nullptr;
+    QTableView* lstCompare = nullptr;
+    QPushButton* cmdDownload = nullptr;
+    QPushButton* cmdSubmit = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* lblYourSystem = nullptr;
+    QLabel* Label1 = nullptr;
+    TwipShape* Shape1 = nullptr;
+    QLabel* lblCompare = nullptr;
+    QLabel* Label2 = nullptr;
+    TwipShape* Shape2 = nullptr;
+    TwipShape* Line1 = nullptr;
+
+public slots:
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    QString localCopyPath() const;
+    // Puts two thirds of a (self-sized) value label left of its bar's right end.
+    void placeValueLabel(QLabel* label, const TwipShape* bar);
+    void finishDownload();
+
+    frmMain& m_main;
+    std::shared_ptr<InetControl> Inet1;
+    ResultsListModel* m_model = nullptr;
+    std::int32_t FullWidth = 0;
+    bool m_downloading = false;
+    bool m_centred = false;
+};
+
+} // namespace vantrel
