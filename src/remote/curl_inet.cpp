@@ -54,7 +54,12 @@ public:
     SList(const SList&) = delete;
     SList& operator=(const SList&) = delete;
     ~SList() { curl_slist_free_all(m_list); }
-    void append(const std::string& line) { m_list = curl_slist_append(m_list, line.c_str()); }
+    void append(const std::string& line)
+    {
+        // On failure libcurl returns null and leaves the list as it was.
+        if (curl_slist* longer = curl_slist_append(m_list, line.c_str()))
+            m_list = longer;
+    }
     curl_slist* get() const { return m_list; }
 
 private:
