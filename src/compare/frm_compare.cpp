@@ -98,7 +98,10 @@ frmCompare::frmCompare(frmMain& main, QWidget* parent)
     setPalette(pal);
     setAutoFillBackground(true);
 
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // MS Sans Serif where it exists, else the nearest metric match.
+    QFont font;
+    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+        QStringLiteral("DejaVu Sans") });
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     setFont(font);
@@ -189,6 +192,10 @@ void frmCompare::buildControls()
     Line1 = new TwipShape(
         7080, 5040, static_cast<float>(kTwipsPerPixel), 840, QColor(255, 0, 255), false, this);
     Line1->setObjectName(QStringLiteral("Line1"));
+
+    // Texts stay readable where a bar reaches under them.
+    for (QLabel* label : { Label1, Label2, lblYourSystem, lblCompare })
+        label->raise();
 }
 
 void frmCompare::Form_Load()

@@ -84,6 +84,7 @@ private slots:
     void cleanup();
 
     void layoutAsDesigned();
+    void mainWindowOpensIt();
     void listsCompleteRecordsInFileOrder();
     void failedDownloadsEndWithAnEmptyList_data();
     void failedDownloadsEndWithAnEmptyList();
@@ -149,6 +150,20 @@ void TestFrmCompare::layoutAsDesigned()
     }
     QCOMPARE(dlg.lstCompare->selectionMode(), QAbstractItemView::SingleSelection);
     QCOMPARE(dlg.lstCompare->model()->rowCount(), 0);
+}
+
+void TestFrmCompare::mainWindowOpensIt()
+{
+    Windows w { ResultsHost {}, 42 };
+    QString title;
+    QTimer::singleShot(0, &w.main, [&] {
+        if (auto* dlg = qobject_cast<frmCompare*>(QApplication::activeModalWidget())) {
+            title = dlg->windowTitle();
+            dlg->close();
+        }
+    });
+    w.main.opnButton_Click(2);
+    QCOMPARE(title, QStringLiteral("Online Compare"));
 }
 
 void TestFrmCompare::listsCompleteRecordsInFileOrder()
