@@ -1,5 +1,12 @@
 #include "submit/frm_submit.h"
 
+#include "remote/curl_inet.h"
+#include "remote/ftp_engine.h"
+#include "submit/ftp_account.h"
+#include "submit/results_file.h"
+#include "ui/frm_main.h"
+#include "ui/message_box.h"
+
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
@@ -11,13 +18,6 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "remote/curl_inet.h"
-#include "remote/ftp_engine.h"
-#include "submit/ftp_account.h"
-#include "submit/results_file.h"
-#include "ui/frm_main.h"
-#include "ui/message_box.h"
-
 namespace vantrel {
 
 namespace {
@@ -26,7 +26,8 @@ constexpr int kTwipsPerPixel = 15;
 
 QRect twips(int left, int top, int width, int height)
 {
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
+    return QRect(
+        left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
 }
 
 void yieldOnce()
@@ -61,12 +62,32 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, 
     return button;
 }
 
+// A few words for the user on why a transfer failed.
 QString causeOf(const TransferOutcome& outcome)
 {
-    return QString::fromStdString(outcome.text).trimmed();
+    switch (outcome.status) {
+    case TransferStatus::Unreachable:
+        return QStringLiteral("the results host could not be reached");
+    case TransferStatus::TimedOut:
+        return QStringLiteral("the results host did not answer in time");
+    case TransferStatus::HttpError:
+        return QStringLiteral("the results host answered with error %1").arg(outcome.httpStatus);
+    case TransferStatus::CutShort:
+        return QStringLiteral("the transfer was cut short");
+    case TransferStatus::LogonRefused:
+        return QStringLiteral("the results host refused the logon");
+    case TransferStatus::CommandFailed:
+        return QStringLiteral("the results host refused to store the file");
+    case TransferStatus::LocalFileError:
+        return QStringLiteral("a local file could not be read or written");
+    case TransferStatus::Cancelled:
+        return QStringLiteral("the transfer was cancelled");
+    default:
+        return QString::fromStdString(outcome.text).trimmed();
+    }
 }
 
-}  // namespace
+} // namespace
 
 frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
     : QDialog(parent)
@@ -94,7 +115,7 @@ frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
     cboOS->setEditable(false);
     cboOS->setGeometry(twips(120, 1800, 2055, 315));
     Label4 = makeLabel(this, "Label4", QStringLiteral("Processor Description (type, speed, etc, requred):"),
-                       twips(120, 2280, 3615, 255));
+        twips(120, 2280, 3615, 255));
     txtProcessor = makeTextBox(this, "txtProcessor", twips(120, 2520, 3495, 285));
     cmdSubmit = makeButton(this, "cmdSubmit", QStringLiteral("Submit"), twips(120, 3000, 1575, 375));
     cmdCancel = makeButton(this, "cmdCancel", QStringLiteral("Cancel"), twips(2040, 3000, 1575, 375));
@@ -120,8 +141,8 @@ frmSubmit::~frmSubmit() = default;
 void frmSubmit::Form_Load()
 {
     cboOS->addItems({ QStringLiteral("Win 95"), QStringLiteral("Win 98"), QStringLiteral("Win ME"),
-                      QStringLiteral("Win NT"), QStringLiteral("Win 2K"), QStringLiteral("Win XP"),
-                      QStringLiteral("Win Blackcomb") });
+        QStringLiteral("Win NT"), QStringLiteral("Win 2K"), QStringLiteral("Win XP"),
+        QStringLiteral("Win Blackcomb") });
     cboOS->setCurrentIndex(-1);
     lblStatus->setText(QStringLiteral("Ready."));
 }
@@ -138,7 +159,8 @@ void frmSubmit::cmdSubmit_Click()
         return;
     }
     if (txtName->text().isEmpty()) {
-        showMessage(this, QStringLiteral("You must specify your name (or nickname)."), QStringLiteral("Blah"));
+        showMessage(
+            this, QStringLiteral("You must specify your name (or nickname)."), QStringLiteral("Blah"));
         return;
     }
     if (cboOS->currentText().isEmpty()) {
@@ -147,7 +169,7 @@ void frmSubmit::cmdSubmit_Click()
     }
     if (txtProcessor->text().isEmpty()) {
         showMessage(this, QStringLiteral("You must give your processor's description."),
-                    QStringLiteral("All your base are belong to us"));
+            QStringLiteral("All your base are belong to us"));
         return;
     }
 
@@ -198,7 +220,18 @@ void frmSubmit::requestClose()
 void frmSubmit::fail(const QString& why)
 {
     lblStatus->setText(QStringLiteral("Results not submitted."));
-    showMessage(this, QStringLiteral("Your results were not submitted: %1").arg(why), QStringLiteral("Error"));
+    showMessage(
+        this, QStringLiteral("Your results were not submitted: %1").arg(why), QStringLiteral("Error"));
+}
+
+QString frmSubmit::engineCause() const
+{
+    // A failure before any command ran (the scratch file, say) leaves the control's
+    // last outcome as it was; the engine then knows better.
+    const TransferOutcome& outcome = Inet1->outcome();
+    if (outcome.ok())
+        return QString::fromStdString(m_engine->errorString());
+    return causeOf(outcome);
 }
 
 bool frmSubmit::downloadSharedFile(const QString& path, bool& missing)
@@ -267,15 +300,14 @@ bool frmSubmit::submitResults()
         if (m_closeRequested)
             return false;
         if (!created) {
-            fail(QStringLiteral("the results file could not be created on the host (%1).")
-                     .arg(QString::fromStdString(engine.errorString())));
+            fail(
+                QStringLiteral("the results file could not be created on the host (%1).").arg(engineCause()));
             return false;
         }
     }
 
     const ResultRecord record { txtName->text().toStdString(), txtEmail->text().toStdString(),
-                                cboOS->currentText().toStdString(), txtProcessor->text().toStdString(),
-                                m_main.Score };
+        cboOS->currentText().toStdString(), txtProcessor->text().toStdString(), m_main.Score };
     std::string error;
     const std::optional<std::string> whole
         = AppendRecordToFile(QFile::encodeName(localPath).toStdString(), record, &error);
@@ -292,17 +324,16 @@ bool frmSubmit::submitResults()
     if (!engine.CreateWithData(*whole)) {
         if (m_closeRequested)
             return false;
-        fail(QStringLiteral("the upload to the results host failed (%1).")
-                 .arg(QString::fromStdString(engine.errorString())));
+        fail(QStringLiteral("the upload to the results host failed (%1).").arg(engineCause()));
         return false;
     }
 
     lblStatus->setText(QStringLiteral("Results submitted."));
     showMessage(this,
-                QStringLiteral("Your results have been submitted, other users\r\n"
-                               "may now compare them to thier results."),
-                QStringLiteral("Thanks"));
+        QStringLiteral("Your results have been submitted, other users\r\n"
+                       "may now compare them to thier results."),
+        QStringLiteral("Thanks"));
     return true;
 }
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -57,6 +57,7 @@ private:
     // Reads the shared file into the local copy; sets missing when the host has none.
     bool downloadSharedFile(const QString& path, bool& missing);
     void fail(const QString& why);
+    QString engineCause() const;
     // Cancel or close pressed while busy: ends the transfer; the handler closes the form.
     void requestClose();
 
@@ -67,4 +68,4 @@ private:
     bool m_closeRequested = false;
 };
 
-}  // namespace vantrel
+} // namespace vantrel

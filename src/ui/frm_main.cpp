@@ -2,6 +2,7 @@
 
 #include "benchmark/score_file.h"
 #include "compare/frm_compare.h"
+#include "submit/frm_submit.h"
 #include "ui/app_icon.h"
 #include "ui/frm_about.h"
 #include "ui/message_box.h"
@@ -279,7 +280,8 @@ void frmMain::opnButton_Click(int Index)
             showMessage(
                 this, QStringLiteral("You must run the benchmark to submit."), QStringLiteral("Error"));
         } else {
-            // Submission window goes here: frmSubmit dlg(*this, this); dlg.exec();
+            frmSubmit dlg(*this, this);
+            dlg.exec();
         }
         break;
     case 2:

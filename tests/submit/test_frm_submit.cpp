@@ -1,5 +1,12 @@
 // The submission window against the real results host: layout, the checks, the
 // append cycle and the faults that must leave the shared file as it was.
+#include "results_host_process.h"
+#include "submit/frm_submit.h"
+#include "submit/results_file.h"
+#include "temp_dir.h"
+#include "ui/frm_main.h"
+#include "ui/message_box.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -8,15 +15,8 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
-#include <memory>
 #include <filesystem>
-
-#include "results_host_process.h"
-#include "submit/frm_submit.h"
-#include "submit/results_file.h"
-#include "temp_dir.h"
-#include "ui/frm_main.h"
-#include "ui/message_box.h"
+#include <memory>
 
 using namespace vantrel;
 using vantrel::test::readFile;
@@ -49,9 +49,9 @@ std::string records(std::initializer_list<ResultRecord> list)
 }
 
 const std::string kTwoRecords = records({ { "Ann", "ann@example.org", "Win 98", "K6-2 350", 1234 },
-                                          { "Bob", "", "Win XP", "P4 2.4 GHz", 98765 } });
+    { "Bob", "", "Win XP", "P4 2.4 GHz", 98765 } });
 
-}  // namespace
+} // namespace
 
 class TestFrmSubmit : public QObject {
     Q_OBJECT
@@ -95,7 +95,10 @@ private:
     void fill(frmSubmit& form, const QString& name, const QString& email, int os, const QString& processor);
     QByteArray hostFile() const { return bytes(readFile(m_active->sharedFile())); }
     bool hostSawNothing() const { return m_active->requestLog().empty(); }
-    QByteArray localCopy() const { return QByteArray::fromStdString(readFile(m_folder->file("compare.zip"))); }
+    QByteArray localCopy() const
+    {
+        return QByteArray::fromStdString(readFile(m_folder->file("compare.zip")));
+    }
 
     std::unique_ptr<ResultsHostProcess> m_host;
     std::unique_ptr<ResultsHostProcess> m_slowHost;
@@ -114,7 +117,9 @@ void TestFrmSubmit::initTestCase()
 void TestFrmSubmit::init()
 {
     m_messages.clear();
-    setMessageHandler([this](const QString& text, const QString& title) { m_messages.append({ text, title }); });
+    setMessageHandler([this](const QString& text, const QString& title) {
+        m_messages.append({ text, title });
+    });
     m_folder = std::make_unique<TempDir>();
     useHost(*m_host);
 }
@@ -158,8 +163,8 @@ std::unique_ptr<frmSubmit> TestFrmSubmit::openForm()
     return form;
 }
 
-void TestFrmSubmit::fill(frmSubmit& form, const QString& name, const QString& email, int os,
-                         const QString& processor)
+void TestFrmSubmit::fill(
+    frmSubmit& form, const QString& name, const QString& email, int os, const QString& processor)
 {
     form.txtName->setText(name);
     form.txtEmail->setText(email);
@@ -196,8 +201,8 @@ void TestFrmSubmit::layout()
     frmSubmit form(*m_main);
     auto* widget = form.findChild<QWidget*>(control);
     QVERIFY(widget);
-    QCOMPARE(widget->geometry(),
-             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    QCOMPARE(
+        widget->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
     if (auto* label = qobject_cast<QLabel*>(widget))
         QCOMPARE(label->text(), text);
     else if (auto* box = qobject_cast<QLineEdit*>(widget))
@@ -221,7 +226,8 @@ void TestFrmSubmit::formLook()
     QStringList entries;
     for (int i = 0; i < form.cboOS->count(); ++i)
         entries << form.cboOS->itemText(i);
-    QCOMPARE(entries, QStringList({ "Win 95", "Win 98", "Win ME", "Win NT", "Win 2K", "Win XP", "Win Blackcomb" }));
+    QCOMPARE(entries,
+        QStringList({ "Win 95", "Win 98", "Win ME", "Win NT", "Win 2K", "Win XP", "Win Blackcomb" }));
 
     for (QPushButton* button : { form.cmdSubmit, form.cmdCancel }) {
         QVERIFY(!button->isDefault());
@@ -229,7 +235,7 @@ void TestFrmSubmit::formLook()
     }
 
     const QList<QWidget*> order { form.txtName, form.txtEmail, form.cboOS, form.txtProcessor, form.cmdSubmit,
-                                  form.cmdCancel };
+        form.cmdCancel };
     for (qsizetype i = 0; i + 1 < order.size(); ++i) {
         QWidget* next = order[i]->nextInFocusChain();
         while (next && !(next->focusPolicy() & Qt::TabFocus))
@@ -267,8 +273,8 @@ void TestFrmSubmit::checks_data()
     QTest::newRow("no OS, processor not looked at") << "Ann" << -1 << "" << os << "w00t";
     QTest::newRow("no processor") << "Ann" << 0 << "" << cpu << "All your base are belong to us";
     QTest::newRow("ordinary name Easter Egg") << "Easter Egg" << -1 << "x" << os << "w00t";
-    QTest::newRow("trailing space is ordinary") << "easter egg " << 6 << "" << cpu
-                                                << "All your base are belong to us";
+    QTest::newRow("trailing space is ordinary")
+        << "easter egg " << 6 << "" << cpu << "All your base are belong to us";
 }
 
 void TestFrmSubmit::checks()
@@ -312,10 +318,14 @@ void TestFrmSubmit::appendsOneRecord_data()
     QTest::addColumn<QString>("shared");
     QTest::addColumn<QString>("email");
 
-    QTest::newRow("two records") << "two" << "me@example.org";
-    QTest::newRow("empty shared file") << "empty" << "me@example.org";
-    QTest::newRow("missing shared file") << "missing" << "me@example.org";
-    QTest::newRow("empty e-mail") << "two" << "";
+    QTest::newRow("two records") << "two"
+                                 << "me@example.org";
+    QTest::newRow("empty shared file") << "empty"
+                                       << "me@example.org";
+    QTest::newRow("missing shared file") << "missing"
+                                         << "me@example.org";
+    QTest::newRow("empty e-mail") << "two"
+                                  << "";
 }
 
 void TestFrmSubmit::appendsOneRecord()
@@ -393,7 +403,7 @@ void TestFrmSubmit::faults()
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Error"));
     QVERIFY2(m_messages[0].text.startsWith(QStringLiteral("Your results were not submitted: ")),
-             qPrintable(m_messages[0].text));
+        qPrintable(m_messages[0].text));
     QCOMPARE(form->lblStatus->text(), QStringLiteral("Results not submitted."));
     QVERIFY(form->isVisible());
     QCOMPARE(form->txtName->text(), QStringLiteral("Ann"));
@@ -426,7 +436,7 @@ ResultsHostProcess& TestFrmSubmit::slowHost()
 {
     if (!m_slowHost) {
         ResultsHostOptions options;
-        options.throttle = 2000;  // bytes per second
+        options.throttle = 2000; // bytes per second
         m_slowHost = std::make_unique<ResultsHostProcess>(options);
     }
     useHost(*m_slowHost);
@@ -511,7 +521,7 @@ void TestFrmSubmit::openedFromMainWindow()
 
     QVERIFY(filled);
     QCOMPARE(hostFile(),
-             bytes(kTwoRecords + EncodeResultRecord({ "Ann", "", "Win XP", "Pentium III 1 GHz", 4242 })));
+        bytes(kTwoRecords + EncodeResultRecord({ "Ann", "", "Win XP", "Pentium III 1 GHz", 4242 })));
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Thanks"));
     QVERIFY(!QApplication::activeModalWidget());
