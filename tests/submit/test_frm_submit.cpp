@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -78,6 +79,7 @@ private slots:
     void faults_data();
     void faults();
     void submitPressedTwice();
+    void cancelDuringSlowTransfer_data();
     void cancelDuringSlowTransfer();
     void cancelBeforeSubmit();
 
@@ -468,30 +470,65 @@ void TestFrmSubmit::submitPressedTwice()
     QCOMPARE(QByteArray::fromStdString(m_active->requestLog()).count("HTTP GET"), 1);
 }
 
+void TestFrmSubmit::cancelDuringSlowTransfer_data()
+{
+    QTest::addColumn<QString>("during");
+    QTest::addColumn<bool>("closeWindow");
+    QTest::addColumn<int>("processorLength");
+    QTest::newRow("Cancel during the download") << "Contacting Vantrel website..." << false << 2;
+    QTest::newRow("window closed during the download") << "Contacting Vantrel website..." << true << 2;
+    // A long description makes the upload, not the download, the slow part.
+    QTest::newRow("Cancel during the upload") << "Uploading data..." << false << 6000;
+}
+
 void TestFrmSubmit::cancelDuringSlowTransfer()
 {
+    QFETCH(QString, during);
+    QFETCH(bool, closeWindow);
+    QFETCH(int, processorLength);
+
     slowHost();
     const QByteArray before = hostFile();
     writeFile(m_folder->file("compare.zip"), "earlier copy");
 
     auto form = openForm();
-    fill(*form, "Ann", "", 1, "K6");
+    fill(*form, "Ann", "", 1, QString(processorLength, QLatin1Char('x')));
     QSignalSpy finished(form.get(), &QDialog::finished);
-    bool cancelledWhileBusy = false;
-    QTimer::singleShot(300, form.get(), [&] {
-        cancelledWhileBusy = form->isBusy();
-        form->cmdCancel->click();
+    // Press once the step has run a little while, so that its transfer is under way.
+    bool pressedWhileBusy = false;
+    QElapsedTimer inStep;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, form.get(), [&] {
+        if (form->lblStatus->text() != during) {
+            inStep.invalidate();
+            return;
+        }
+        if (!inStep.isValid())
+            inStep.start();
+        if (inStep.elapsed() < 200)
+            return;
+        poll.stop();
+        pressedWhileBusy = form->isBusy();
+        if (closeWindow)
+            form->close();
+        else
+            form->cmdCancel->click();
+        // The press ends the wait; the form closes only after the handler has unwound.
+        QVERIFY(form->isVisible());
     });
+    poll.start(10);
     form->cmdSubmit->click();
 
-    QVERIFY(cancelledWhileBusy);
+    QVERIFY(pressedWhileBusy);
     QVERIFY(!form->isVisible());
     QCOMPARE(finished.size(), 1);
     QCOMPARE(form->result(), int(QDialog::Rejected));
     QVERIFY(m_messages.isEmpty());
     QCOMPARE(hostFile(), before);
-    QCOMPARE(localCopy(), QByteArray("earlier copy"));
-    QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("STOR"));
+    if (during.startsWith("Contacting")) {
+        QCOMPARE(localCopy(), QByteArray("earlier copy"));
+        QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("STOR"));
+    }
 }
 
 void TestFrmSubmit::cancelBeforeSubmit()
