@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     inet.setProtocol(kProtocolFtp);
     inet.setURL(host.host().ftp);
     inet.setUserName("vantrel");
-    inet.setPassword("Pl4nkton");
+    inet.setPassword(accountPassword());
 
     bool ok = measure(
         "FTP upload",

@@ -17,7 +17,7 @@ namespace {
 
 const std::string kRecords("one\0two\r\nthree\n\xfe\xff", 18);
 
-void logOn(CurlInet& inet, const ResultsHostProcess& host, const std::string& password = "Pl4nkton")
+void logOn(CurlInet& inet, const ResultsHostProcess& host, const std::string& password = accountPassword())
 {
     inet.setProtocol(kProtocolFtp);
     inet.setURL(host.host().ftp);

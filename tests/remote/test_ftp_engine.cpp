@@ -2,6 +2,8 @@
 // for the transfer control.
 #include "remote/ftp_engine.h"
 #include "remote/string_cipher.h"
+#include "results_host_process.h"
+#include "submit/ftp_account.h"
 #include "temp_dir.h"
 
 #include <filesystem>
@@ -86,7 +88,7 @@ protected:
         m_engine->SetInetObject(m_inet);
         m_engine->SetFTPServer("results.example:21");
         m_engine->SetFTPUsername("vantrel");
-        m_engine->SetFTPEncryptedPassword(*EncryptString(kKey, "Pl4nkton"));
+        m_engine->SetFTPEncryptedPassword(kFtpEncryptedPassword);
         ASSERT_TRUE(m_engine->LogonInet());
         m_engine->SetCurFTPFile("compare.zip");
         m_inet->calls.clear();
@@ -121,7 +123,7 @@ TEST_F(EngineTest, CommandTextsCharacterForCharacter)
 TEST_F(EngineTest, LogonSetsTheFourPropertiesInOrderEachTime)
 {
     const std::vector<std::string> expected
-        = { "Protocol=2", "URL=results.example:21", "UserName=vantrel", "Password=Pl4nkton" };
+        = { "Protocol=2", "URL=results.example:21", "UserName=vantrel", "Password=" + accountPassword() };
     EXPECT_TRUE(m_engine->LogonInet());
     EXPECT_EQ(m_inet->calls, expected);
     m_inet->calls.clear();
@@ -278,7 +280,7 @@ TEST(Engine, CipherUsesTheKeyHeldAtTheCall)
     EXPECT_EQ(engine.sEncrypt(""), std::optional<std::string>(""));
     EXPECT_EQ(engine.sDecrypt("00"), std::nullopt);
     engine.SetEncryptionPassword(kKey);
-    const auto cipher = engine.sEncrypt("Pl4nkton");
+    const auto cipher = engine.sEncrypt("a password");
     ASSERT_TRUE(cipher);
-    EXPECT_EQ(engine.sDecrypt(*cipher), std::optional<std::string>("Pl4nkton"));
+    EXPECT_EQ(engine.sDecrypt(*cipher), std::optional<std::string>("a password"));
 }

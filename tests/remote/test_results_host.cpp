@@ -85,7 +85,7 @@ TEST(ResultsHost, FtpAccountWritesWhatTheWebServes)
     FILE* in = fopen(local.file("up").c_str(), "rb");
     ASSERT_NE(in, nullptr);
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_USERPWD, "vantrel:Pl4nkton");
+    curl_easy_setopt(curl.get(), CURLOPT_USERPWD, ("vantrel:" + accountPassword()).c_str());
     curl_easy_setopt(curl.get(), CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_READDATA, in);
     EXPECT_EQ(curl_easy_perform(curl.get()), CURLE_OK);
@@ -101,7 +101,7 @@ TEST(ResultsHost, RefusesAWrongPasswordAndHonoursAnother)
     ResultsHostProcess host({ .password = "other" });
     writeFile(host.sharedFile(), kContent);
     std::string url = "ftp://" + host.host().ftp + "/compare.zip";
-    EXPECT_EQ(fetch(url, "vantrel:Pl4nkton").code, CURLE_LOGIN_DENIED);
+    EXPECT_EQ(fetch(url, "vantrel:" + accountPassword()).code, CURLE_LOGIN_DENIED);
     Reply reply = fetch(url, "vantrel:other");
     EXPECT_EQ(reply.code, CURLE_OK);
     EXPECT_EQ(reply.body, kContent);

@@ -1,6 +1,8 @@
 #include "results_host_process.h"
 
 #include "build_config.h"
+#include "remote/string_cipher.h"
+#include "submit/ftp_account.h"
 
 #include <cerrno>
 #include <chrono>
@@ -177,6 +179,11 @@ std::string ResultsHostProcess::requestLog() const
 void ResultsHostProcess::clearRequestLog()
 {
     writeFile(m_dir.file("requests.log"), {});
+}
+
+std::string accountPassword()
+{
+    return DecryptString(kEncryptionKey, kFtpEncryptedPassword).value();
 }
 
 } // namespace vantrel::test

@@ -49,4 +49,8 @@ private:
     int m_httpPort = 0;
 };
 
+// The account password as the program deciphers it, so tests log on with exactly
+// what the program carries.
+std::string accountPassword();
+
 } // namespace vantrel::test
