@@ -5,7 +5,8 @@
 
 namespace vantrel {
 
-// Layout units of the comparison window: twips, 15 to a pixel at 96 dpi.
+// Layout units of the windows: twips, 15 to a pixel at 96 dpi. Kept free of Qt here so
+// the comparison arithmetic and the forms share one value.
 inline constexpr double kTwipsPerPixel = 15.0;
 
 // The number at the start of text, read the way the list's "Score" cells are

@@ -9,20 +9,18 @@
 #include "submit/frm_submit.h"
 #include "submit/ftp_account.h"
 #include "submit/results_file.h"
+#include "ui/form_layout.h"
 #include "ui/frm_main.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFont>
 #include <QHeaderView>
 #include <QLabel>
-#include <QPalette>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
 #include <algorithm>
-#include <cmath>
 
 namespace vantrel {
 
@@ -39,45 +37,8 @@ constexpr float kShape2DesignWidth = 15;
 constexpr int kYourSystemTop = 4800;
 constexpr int kCompareTop = 5400;
 constexpr int kValueLabelLeft = 6960;
-
-int px(double twips)
-{
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-QRect twips(int left, int top, int width, int height)
-{
-    return { px(left), px(top), px(width), px(height) };
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(geometry);
-    button->setAutoDefault(false);
-    return button;
-}
-
-void setBold(QWidget* widget)
-{
-    QFont font = widget->font();
-    font.setBold(true);
-    widget->setFont(font);
-}
-
-void yieldOnce()
-{
-    QCoreApplication::processEvents();
-}
+// The labels here read from their top edge, not centred in their height.
+constexpr Qt::Alignment kTopLeft = Qt::AlignLeft | Qt::AlignTop;
 
 } // namespace
 
@@ -93,10 +54,7 @@ frmCompare::frmCompare(frmMain& main, QWidget* parent)
     setModal(true);
     setFixedSize(px(kClientWidth), px(kClientHeight));
 
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(224, 224, 224));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    setFormBackground(this);
 
     // MS Sans Serif where it exists, else the nearest metric match.
     QFont font;
@@ -118,16 +76,16 @@ frmCompare::~frmCompare()
 
 void frmCompare::buildControls()
 {
-    Label4 = makeLabel(this, "Label4",
+    Label4 = makeLabel(this, QStringLiteral("Label4"),
         QStringLiteral("Select an item to compare  (Note:  Due to the more efficient use of CPU power, "
                        "Win NT/2K scores will be much higher than Win 9x scores):"),
-        twips(120, 120, 6975, 495));
+        twipRect(120, 120, 6975, 495), kTopLeft);
     Label4->setWordWrap(true);
 
     // Created in tab order: the list, then the two buttons.
     lstCompare = new QTableView(this);
     lstCompare->setObjectName(QStringLiteral("lstCompare"));
-    lstCompare->setGeometry(twips(120, 600, 7215, 3135));
+    lstCompare->setGeometry(twipRect(120, 600, 7215, 3135));
     m_model = new ResultsListModel(lstCompare);
     lstCompare->setModel(m_model);
     // A report-style list: whole rows, no grid, no row numbers, never sorted.
@@ -156,34 +114,36 @@ void frmCompare::buildControls()
     }
     connect(lstCompare, &QAbstractItemView::clicked, this, [this] { lstCompare_Click(); });
 
-    cmdDownload
-        = makeButton(this, "cmdDownload", QStringLiteral("> Download Data <"), twips(720, 3840, 2775, 375));
+    cmdDownload = makeButton(this, QStringLiteral("cmdDownload"), QStringLiteral("> Download Data <"),
+        twipRect(720, 3840, 2775, 375));
     setBold(cmdDownload);
     connect(cmdDownload, &QPushButton::clicked, this, [this] { cmdDownload_Click(); });
 
-    cmdSubmit = makeButton(
-        this, "cmdSubmit", QStringLiteral("Submit your results..."), twips(3720, 3840, 2775, 375));
+    cmdSubmit = makeButton(this, QStringLiteral("cmdSubmit"), QStringLiteral("Submit your results..."),
+        twipRect(3720, 3840, 2775, 375));
     connect(cmdSubmit, &QPushButton::clicked, this, [this] { cmdSubmit_Click(); });
 
     setTabOrder(lstCompare, cmdDownload);
     setTabOrder(cmdDownload, cmdSubmit);
 
-    Label3 = makeLabel(this, "Label3", QStringLiteral("Comparison Graph:"), twips(1800, 4440, 3975, 255));
-    Label3->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label3 = makeLabel(this, QStringLiteral("Label3"), QStringLiteral("Comparison Graph:"),
+        twipRect(1800, 4440, 3975, 255), Qt::AlignHCenter | Qt::AlignTop);
     setBold(Label3);
 
-    lblYourSystem = makeLabel(
-        this, "lblYourSystem", QStringLiteral("0"), twips(kValueLabelLeft, kYourSystemTop, 90, 195));
+    lblYourSystem = makeLabel(this, QStringLiteral("lblYourSystem"), QStringLiteral("0"),
+        twipRect(kValueLabelLeft, kYourSystemTop, 90, 195), kTopLeft);
     lblYourSystem->adjustSize();
-    Label1 = makeLabel(this, "Label1", QStringLiteral("Your system:"), twips(120, 5040, 1095, 255));
+    Label1 = makeLabel(this, QStringLiteral("Label1"), QStringLiteral("Your system:"),
+        twipRect(120, 5040, 1095, 255), kTopLeft);
     Shape1
         = new TwipShape(kBarLeft, kShape1Top, kShape1DesignWidth, kBarHeight, QColor(0, 0, 255), true, this);
     Shape1->setObjectName(QStringLiteral("Shape1"));
 
-    lblCompare
-        = makeLabel(this, "lblCompare", QStringLiteral("0"), twips(kValueLabelLeft, kCompareTop, 90, 195));
+    lblCompare = makeLabel(this, QStringLiteral("lblCompare"), QStringLiteral("0"),
+        twipRect(kValueLabelLeft, kCompareTop, 90, 195), kTopLeft);
     lblCompare->adjustSize();
-    Label2 = makeLabel(this, "Label2", QStringLiteral("Selected System:"), twips(120, 5640, 1575, 255));
+    Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("Selected System:"),
+        twipRect(120, 5640, 1575, 255), kTopLeft);
     Shape2
         = new TwipShape(kBarLeft, kShape2Top, kShape2DesignWidth, kBarHeight, QColor(0, 128, 0), true, this);
     Shape2->setObjectName(QStringLiteral("Shape2"));

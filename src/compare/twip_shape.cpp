@@ -1,19 +1,11 @@
 #include "compare/twip_shape.h"
 
-#include "compare/comparison_graph.h"
+#include "ui/form_layout.h"
 
 #include <QPainter>
 #include <algorithm>
-#include <cmath>
 
 namespace vantrel {
-
-namespace {
-int toPixels(double twips)
-{
-    return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-} // namespace
 
 TwipShape::TwipShape(
     float left, float top, float width, float height, const QColor& fill, bool border, QWidget* parent)
@@ -38,10 +30,10 @@ void TwipShape::setTwipWidth(float width)
 
 void TwipShape::place()
 {
-    const int left = toPixels(m_left);
+    const int left = px(m_left);
     // Both edges rounded, so a bar ends where its twips say whatever its start.
-    const int right = toPixels(static_cast<double>(m_left) + m_width);
-    setGeometry(left, toPixels(m_top), std::max(0, right - left), toPixels(m_height));
+    const int right = px(static_cast<double>(m_left) + m_width);
+    setGeometry(left, px(m_top), std::max(0, right - left), px(m_height));
 }
 
 void TwipShape::paintEvent(QPaintEvent*)

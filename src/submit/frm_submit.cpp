@@ -4,16 +4,15 @@
 #include "remote/ftp_engine.h"
 #include "submit/ftp_account.h"
 #include "submit/results_file.h"
+#include "ui/form_layout.h"
 #include "ui/frm_main.h"
 #include "ui/message_box.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -22,44 +21,12 @@ namespace vantrel {
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(
-        left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
-}
-
-void yieldOnce()
-{
-    QCoreApplication::processEvents();
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    return label;
-}
-
-QLineEdit* makeTextBox(QWidget* parent, const char* name, const QRect& geometry)
+QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& geometry)
 {
     auto* box = new QLineEdit(parent);
-    box->setObjectName(QString::fromLatin1(name));
+    box->setObjectName(name);
     box->setGeometry(geometry);
     return box;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(geometry);
-    // Enter and Esc must press neither button.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
 }
 
 // A few words for the user on why a transfer failed.
@@ -97,29 +64,30 @@ frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
     setObjectName(QStringLiteral("frmSubmit"));
     setWindowTitle(QStringLiteral("Submit Results"));
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(3810 / kTwipsPerPixel, 3780 / kTwipsPerPixel);
-
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(224, 224, 224));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    setFixedSize(px(3810), px(3780));
+    setFormBackground(this);
 
     // Created in tab order, so focus moves through them as listed.
-    Label1 = makeLabel(this, "Label1", QStringLiteral("Your Name (required):"), twips(120, 120, 2295, 255));
-    txtName = makeTextBox(this, "txtName", twips(120, 360, 3135, 285));
-    Label2 = makeLabel(this, "Label2", QStringLiteral("Email Address:"), twips(120, 840, 1935, 255));
-    txtEmail = makeTextBox(this, "txtEmail", twips(120, 1080, 3135, 285));
-    Label3 = makeLabel(this, "Label3", QStringLiteral("Your OS (required):"), twips(120, 1560, 1695, 255));
+    Label1 = makeLabel(this, QStringLiteral("Label1"), QStringLiteral("Your Name (required):"),
+        twipRect(120, 120, 2295, 255));
+    txtName = makeTextBox(this, QStringLiteral("txtName"), twipRect(120, 360, 3135, 285));
+    Label2 = makeLabel(
+        this, QStringLiteral("Label2"), QStringLiteral("Email Address:"), twipRect(120, 840, 1935, 255));
+    txtEmail = makeTextBox(this, QStringLiteral("txtEmail"), twipRect(120, 1080, 3135, 285));
+    Label3 = makeLabel(this, QStringLiteral("Label3"), QStringLiteral("Your OS (required):"),
+        twipRect(120, 1560, 1695, 255));
     cboOS = new QComboBox(this);
     cboOS->setObjectName(QStringLiteral("cboOS"));
     cboOS->setEditable(false);
-    cboOS->setGeometry(twips(120, 1800, 2055, 315));
-    Label4 = makeLabel(this, "Label4", QStringLiteral("Processor Description (type, speed, etc, requred):"),
-        twips(120, 2280, 3615, 255));
-    txtProcessor = makeTextBox(this, "txtProcessor", twips(120, 2520, 3495, 285));
-    cmdSubmit = makeButton(this, "cmdSubmit", QStringLiteral("Submit"), twips(120, 3000, 1575, 375));
-    cmdCancel = makeButton(this, "cmdCancel", QStringLiteral("Cancel"), twips(2040, 3000, 1575, 375));
-    lblStatus = makeLabel(this, "lblStatus", QString(), twips(120, 3480, 3615, 255));
+    cboOS->setGeometry(twipRect(120, 1800, 2055, 315));
+    Label4 = makeLabel(this, QStringLiteral("Label4"),
+        QStringLiteral("Processor Description (type, speed, etc, requred):"), twipRect(120, 2280, 3615, 255));
+    txtProcessor = makeTextBox(this, QStringLiteral("txtProcessor"), twipRect(120, 2520, 3495, 285));
+    cmdSubmit = makeButton(
+        this, QStringLiteral("cmdSubmit"), QStringLiteral("Submit"), twipRect(120, 3000, 1575, 375));
+    cmdCancel = makeButton(
+        this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), twipRect(2040, 3000, 1575, 375));
+    lblStatus = makeLabel(this, QStringLiteral("lblStatus"), QString(), twipRect(120, 3480, 3615, 255));
 
     setTabOrder(txtName, txtEmail);
     setTabOrder(txtEmail, cboOS);

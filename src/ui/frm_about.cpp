@@ -1,5 +1,7 @@
 #include "ui/frm_about.h"
 
+#include "ui/form_layout.h"
+
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -14,31 +16,21 @@ frmAbout::frmAbout(QWidget* parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Vantrel 3"));
-    setFixedSize(4095 / 15, 1245 / 15);
-    setAutoFillBackground(true);
+    setFixedSize(px(4095), px(1245));
+    setFormBackground(this);
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, QColor(224, 224, 224));
-    palette.setColor(QPalette::Button, QColor(224, 224, 224));
+    palette.setColor(QPalette::Button, formGrey());
     setPalette(palette);
+    setFont(formFont());
 
-    QFont font;
-    font.setFamilies({ QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans") });
-    font.setPointSizeF(8.25);
-    setFont(font);
-
-    Label1 = new QLabel(
-        QStringLiteral("Vantrel 3 by Tobias Wrenfield (t0bi)  This version contains an Easter Egg!!"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(120 / 15, 120 / 15, 3735 / 15, 495 / 15);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1 = makeLabel(this, QStringLiteral("Label1"),
+        QStringLiteral("Vantrel 3 by Tobias Wrenfield (t0bi)  This version contains an Easter Egg!!"),
+        twipRect(120, 120, 3735, 495), Qt::AlignLeft | Qt::AlignTop);
     Label1->setWordWrap(true);
 
-    Command1 = new QPushButton(QStringLiteral("OK"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(1200 / 15, 720 / 15, 1695 / 15, 375 / 15);
     // Enter presses OK only while it has the focus; Escape does nothing.
-    Command1->setAutoDefault(false);
-    Command1->setDefault(false);
+    Command1
+        = makeButton(this, QStringLiteral("Command1"), QStringLiteral("OK"), twipRect(1200, 720, 1695, 375));
     Command1->setFocus();
     connect(Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
 

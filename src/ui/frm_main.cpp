@@ -4,6 +4,7 @@
 #include "compare/frm_compare.h"
 #include "submit/frm_submit.h"
 #include "ui/app_icon.h"
+#include "ui/form_layout.h"
 #include "ui/frm_about.h"
 #include "ui/message_box.h"
 
@@ -25,31 +26,9 @@ namespace vantrel {
 
 namespace {
 
-// Layout is kept in twips, as drawn; 15 twips make a pixel.
-constexpr int px(int twips)
-{
-    return twips / 15;
-}
-
-QRect twipRect(int left, int top, int width, int height)
-{
-    return { px(left), px(top), px(width), px(height) };
-}
-
-const QColor kFormGrey(224, 224, 224);
 const QColor kPanelGrey(64, 64, 64);
 const QColor kHoverBlue(0, 0, 255);
 const QColor kScoreGreen(0, 128, 0);
-
-// The small face used for every text but the score.
-QFont formFont(bool bold = false)
-{
-    QFont font;
-    font.setFamilies({ QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans") });
-    font.setPointSizeF(8.25);
-    font.setBold(bold);
-    return font;
-}
 
 QFont scoreFont()
 {
@@ -155,8 +134,7 @@ frmMain::frmMain(const ResultsHost& host, const QString& programFolder, QWidget*
     setWindowTitle(QStringLiteral("Vantrel 3"));
     setWindowIcon(appIcon());
     setFixedSize(px(5505), px(3420));
-    setAutoFillBackground(true);
-    setTextColor(this, QPalette::Window, kFormGrey);
+    setFormBackground(this);
     setFont(formFont());
     setMouseTracking(true);
 
@@ -178,36 +156,30 @@ void frmMain::buildControls()
 
     for (int i = 0; i < kStatusCount; ++i) {
         const auto& def = kStatusLabels[i];
-        auto* label = new QLabel(QString::fromLatin1(def.text), Picture1);
-        label->setObjectName(QStringLiteral("lblStatus%1").arg(i));
-        label->setGeometry(twipRect(def.left, def.top, def.width, def.height));
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        auto* label = makeLabel(Picture1, QStringLiteral("lblStatus%1").arg(i), QString::fromLatin1(def.text),
+            twipRect(def.left, def.top, def.width, def.height), Qt::AlignLeft | Qt::AlignTop);
         label->setFont(formFont(i == 0));
         lblStatus[i] = label;
     }
 
     for (int i = 0; i < kButtonCount; ++i) {
         const auto& def = kButtons[i];
-        auto* button = new ToggleButton(QString::fromLatin1(def.text), this);
-        button->setObjectName(QStringLiteral("opnButton%1").arg(i));
-        button->setGeometry(twipRect(3120, def.top, 2055, 375));
+        auto* button = placeButton(new ToggleButton(QString::fromLatin1(def.text), this),
+            QStringLiteral("opnButton%1").arg(i), twipRect(3120, def.top, 2055, 375));
         button->setToolTip(QString::fromLatin1(def.toolTip));
         button->setCheckable(true);
-        button->setAutoDefault(false);
         button->setFont(formFont(i == 0));
         button->setMouseTracking(true);
-        setTextColor(button, QPalette::Button, kFormGrey);
+        setTextColor(button, QPalette::Button, formGrey());
         button->installEventFilter(this);
         connect(button, &QPushButton::clicked, this, [this, i] { opnButton_Click(i); });
         opnButton[i] = button;
     }
     // Tab order follows creation, which is the index order.
 
-    lblDesc = new QLabel(
-        QStringLiteral("This program performs complex mathematical tests on your system."), this);
-    lblDesc->setObjectName(QStringLiteral("lblDesc"));
-    lblDesc->setGeometry(twipRect(3000, 120, 2655, 495));
-    lblDesc->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblDesc = makeLabel(this, QStringLiteral("lblDesc"),
+        QStringLiteral("This program performs complex mathematical tests on your system."),
+        twipRect(3000, 120, 2655, 495), Qt::AlignLeft | Qt::AlignTop);
     lblDesc->setWordWrap(true);
     // The label runs 10 pixels past the window's edge; in this face the second line would lose
     // its last word there, so the description alone is set a size smaller.
@@ -215,15 +187,11 @@ void frmMain::buildControls()
     descFont.setPointSizeF(7.5);
     lblDesc->setFont(descFont);
 
-    lblYourScore = new QLabel(QStringLiteral("Your Score:"), this);
-    lblYourScore->setObjectName(QStringLiteral("lblYourScore"));
-    lblYourScore->setGeometry(twipRect(120, 2760, 5295, 255));
-    lblYourScore->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblYourScore = makeLabel(this, QStringLiteral("lblYourScore"), QStringLiteral("Your Score:"),
+        twipRect(120, 2760, 5295, 255), Qt::AlignHCenter | Qt::AlignTop);
 
-    lblScore = new QLabel(QStringLiteral("Benchmark not run."), this);
-    lblScore->setObjectName(QStringLiteral("lblScore"));
-    lblScore->setGeometry(twipRect(0, 3000, 5535, 375));
-    lblScore->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    lblScore = makeLabel(this, QStringLiteral("lblScore"), QStringLiteral("Benchmark not run."),
+        twipRect(0, 3000, 5535, 375), Qt::AlignHCenter | Qt::AlignTop);
     lblScore->setFont(scoreFont());
     setTextColor(lblScore, QPalette::WindowText, kScoreGreen);
 }
@@ -390,9 +358,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 
 void frmMain::setStatusBold(int index, bool bold)
 {
-    QFont font = lblStatus[index]->font();
-    font.setBold(bold);
-    lblStatus[index]->setFont(font);
+    setBold(lblStatus[index], bold);
 }
 
 void frmMain::setCaptionColor(int index, const QColor& color)
