@@ -318,8 +318,11 @@ void frmMain::yield()
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    // A folder that can't be written loses the score but must not keep the program open.
-    SaveScore(QFile::encodeName(MyPath + QLatin1String(kScoreFileName)).toStdString(), Score);
+    // A folder that can't be written loses the score, but must not keep the program open:
+    // say so once, then end all the same.
+    const QString path = MyPath + QLatin1String(kScoreFileName);
+    if (!SaveScore(QFile::encodeName(path).toStdString(), Score))
+        showMessage(this, QStringLiteral("The score could not be saved in %1.").arg(path), QStringLiteral("Error"));
     event->accept();
     m_endProgram();
 }

@@ -456,11 +456,16 @@ void TestFrmMain::closeWithoutWritableFolder()
     TempDir dir;
     frmMain w(ResultsHost {}, QString::fromStdString(dir.file("missing")));
     int ended = 0;
+    QStringList titles;
     w.setEndProgram([&] { ++ended; });
+    setMessageHandler([&](const QString&, const QString& title) { titles << title; });
     w.Form_Load();
     QCOMPARE(w.Score, 0.0);
     w.Score = 99;
     QVERIFY(w.close());
+    setMessageHandler({});
+    // The user hears of the lost score, and the program still ends.
+    QCOMPARE(titles, QStringList { QStringLiteral("Error") });
     QCOMPARE(ended, 1);
     QVERIFY(!QFile::exists(QString::fromStdString(dir.file("missing/Vantrel3.ini"))));
 }
