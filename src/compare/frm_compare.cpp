@@ -13,7 +13,6 @@
 #include "ui/frm_main.h"
 
 #include <QFile>
-#include <QFont>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
@@ -56,13 +55,7 @@ frmCompare::frmCompare(frmMain& main, QWidget* parent)
 
     setFormBackground(this);
 
-    // MS Sans Serif where it exists, else the nearest metric match.
-    QFont font;
-    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-        QStringLiteral("DejaVu Sans") });
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
-    setFont(font);
+    setFont(formFont());
 
     buildControls();
     Form_Load();

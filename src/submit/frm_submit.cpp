@@ -66,6 +66,7 @@ frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(px(3810), px(3780));
     setFormBackground(this);
+    setFont(formFont());
 
     // Created in tab order, so focus moves through them as listed.
     Label1 = makeLabel(this, QStringLiteral("Label1"), QStringLiteral("Your Name (required):"),

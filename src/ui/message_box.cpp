@@ -1,6 +1,8 @@
 #include "ui/message_box.h"
 
+#include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace vantrel {
 
@@ -19,6 +21,8 @@ void showMessage(QWidget* parent, const QString& text, const QString& title)
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    // Some styles put an icon on the button too; the box stays plain.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.exec();
 }
 
