@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
@@ -84,6 +85,7 @@ private slots:
     void cancelBeforeSubmit();
 
     void openedFromMainWindow();
+    void mainWindowClosedDuringTheWait();
 
 private:
     // A shown, non-modal submission window whose handlers the tests call directly.
@@ -547,13 +549,18 @@ void TestFrmSubmit::cancelBeforeSubmit()
 void TestFrmSubmit::openedFromMainWindow()
 {
     bool filled = false;
-    QTimer::singleShot(0, this, [&] {
-        auto* form = qobject_cast<frmSubmit*>(QApplication::activeModalWidget());
-        QVERIFY(form);
+    // Waits for the modal form to show up, however long its event loop takes to start.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* form = m_main->findChild<frmSubmit*>();
+        if (!form || !form->isVisible())
+            return;
+        poll.stop();
         fill(*form, "Ann", "", 5, "Pentium III 1 GHz");
         filled = true;
         QTest::mouseClick(form->cmdSubmit, Qt::LeftButton);
     });
+    poll.start(10);
     m_main->opnButton_Click(1);
 
     QVERIFY(filled);
@@ -562,6 +569,45 @@ void TestFrmSubmit::openedFromMainWindow()
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Thanks"));
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+// Closing the main window while the form waits on the network saves the score and ends
+// the program there; no record may reach the host afterwards.
+void TestFrmSubmit::mainWindowClosedDuringTheWait()
+{
+    slowHost();
+    const QByteArray before = hostFile();
+    m_main->Form_Load();
+    m_main->Score = 4242;
+    QPointer<frmSubmit> form;
+    int ended = 0;
+    // The real end leaves the process at once; here it stops the form's transfer the same way.
+    m_main->setEndProgram([&] {
+        ++ended;
+        if (form)
+            form->cmdCancel->click();
+    });
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        form = m_main->findChild<frmSubmit*>();
+        if (!form || !form->isVisible())
+            return;
+        if (!form->isBusy()) {
+            fill(*form, "Ann", "", 1, "K6");
+            QTimer::singleShot(0, form, [f = form] { f->cmdSubmit->click(); });
+            return;
+        }
+        poll.stop();
+        m_main->close();
+    });
+    poll.start(20);
+    m_main->opnButton_Click(1);
+
+    QCOMPARE(ended, 1);
+    QCOMPARE(QByteArray::fromStdString(readFile(m_folder->file("Vantrel3.ini"))),
+        QByteArray::fromStdString(std::string("\0\0\0\0\0\x92\xb0\x40", 8)));
+    QVERIFY(m_messages.isEmpty());
+    QCOMPARE(hostFile(), before);
 }
 
 QTEST_MAIN(TestFrmSubmit)
