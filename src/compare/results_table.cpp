@@ -1,38 +1,6 @@
 #include "compare/results_table.h"
 
-#include <cstring>
-#include <string_view>
-
 namespace vantrel {
-
-namespace {
-
-constexpr std::size_t kLengthSize = 4;
-constexpr std::size_t kScoreSize = 8;
-
-// Length of the record that starts at pos, or 0 when none is complete there.
-std::size_t completeRecordLength(std::string_view bytes, std::size_t pos)
-{
-    const std::size_t start = pos;
-    for (int field = 0; field < 4; ++field) {
-        if (bytes.size() - pos < kLengthSize)
-            return 0;
-        unsigned char raw[kLengthSize];
-        std::memcpy(raw, bytes.data() + pos, kLengthSize);
-        const std::int32_t length = static_cast<std::int32_t>(static_cast<std::uint32_t>(raw[0])
-            | static_cast<std::uint32_t>(raw[1]) << 8 | static_cast<std::uint32_t>(raw[2]) << 16
-            | static_cast<std::uint32_t>(raw[3]) << 24);
-        pos += kLengthSize;
-        if (length < 0 || bytes.size() - pos < static_cast<std::size_t>(length))
-            return 0;
-        pos += static_cast<std::size_t>(length);
-    }
-    if (bytes.size() - pos < kScoreSize)
-        return 0;
-    return pos + kScoreSize - start;
-}
-
-} // namespace
 
 ResultsTable::ResultsTable(std::string bytes)
     : m_bytes(std::move(bytes))
@@ -42,7 +10,7 @@ ResultsTable::ResultsTable(std::string bytes)
     std::size_t count = 0;
     std::size_t pos = 0;
     while (pos < m_bytes.size()) {
-        const std::size_t length = completeRecordLength(m_bytes, pos);
+        const std::size_t length = ResultRecordLength(m_bytes, pos);
         if (length == 0)
             break;
         ++count;
@@ -50,7 +18,7 @@ ResultsTable::ResultsTable(std::string bytes)
     }
     m_end = pos;
     m_starts.reserve(count);
-    for (pos = 0; m_starts.size() < count; pos += completeRecordLength(m_bytes, pos))
+    for (pos = 0; m_starts.size() < count; pos += ResultRecordLength(m_bytes, pos))
         m_starts.push_back(pos);
 }
 

@@ -361,6 +361,9 @@ void removeTemporaryRemoteFile(const Request& request, Job& job)
         std::min<std::chrono::milliseconds>(request.overallTimeout, kCleanupOverallTimeout));
     if (!easy)
         return;
+    // Runs after a cancel too, bounded by its own short time-outs: a cancelled upload
+    // must not leave its partial file on the host.
+    curl_easy_setopt(easy.get(), CURLOPT_NOPROGRESS, 1L);
     SList quote;
     quote.append("DELE " + request.remoteTemporary);
     curl_easy_setopt(easy.get(), CURLOPT_URL, request.ftpBase.c_str());
@@ -421,7 +424,7 @@ void runTransfer(Request request, Job& job)
         if (!outcome.ok() || job.cancelled)
             ::unlink(request.downloadTemporary.c_str());
     }
-    if (request.kind == Request::Kind::Put && !outcome.ok() && !job.cancelled)
+    if (request.kind == Request::Kind::Put && !outcome.ok())
         removeTemporaryRemoteFile(request, job);
 
     std::lock_guard lock(job.mutex);

@@ -14,6 +14,10 @@ namespace vantrel {
 
 namespace {
 
+// Without its private folder the engine has nowhere safe for its scratch file; a bare
+// name would land in whatever folder the program happens to run in.
+const char* const kNoScratchFolder = "No private scratch folder could be made";
+
 std::string privateScratchFolder()
 {
     std::error_code ec;
@@ -136,6 +140,8 @@ std::optional<std::string> clsFTPEngine::sDecrypt(const std::string& text) const
 bool clsFTPEngine::CreateCurFile()
 {
     m_errorString.clear();
+    if (sTempPath.empty())
+        return fail(kNoScratchFolder);
     const std::string scratch = scratchFile();
     if (!writeBytes(scratch, {}, std::ios::trunc))
         return fail(cannot("create", scratch));
@@ -167,6 +173,8 @@ bool clsFTPEngine::DownloadCurFile(const std::string& sDownloadPath)
 bool clsFTPEngine::CreateWithData(const std::string& sData)
 {
     m_errorString.clear();
+    if (sTempPath.empty())
+        return fail(kNoScratchFolder);
     const std::string scratch = scratchFile();
     std::string firstError;
     // A scratch file that does not hold exactly sData is never sent: it would replace
@@ -184,6 +192,10 @@ bool clsFTPEngine::CreateWithData(const std::string& sData)
 std::string clsFTPEngine::sDownloadWithData()
 {
     m_errorString.clear();
+    if (sTempPath.empty()) {
+        fail(kNoScratchFolder);
+        return {};
+    }
     const std::string scratch = scratchFile();
     std::error_code ec;
     // A scratch file left by AppendData must not pass for a download that failed.
@@ -199,6 +211,8 @@ std::string clsFTPEngine::sDownloadWithData()
 bool clsFTPEngine::AppendData(const std::vector<std::string>& sDataArray)
 {
     m_errorString.clear();
+    if (sTempPath.empty())
+        return fail(kNoScratchFolder);
     const std::string scratch = scratchFile();
     std::error_code ec;
     std::filesystem::remove(scratch, ec);

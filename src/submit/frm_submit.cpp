@@ -224,6 +224,13 @@ bool frmSubmit::downloadSharedFile(const QString& path, bool& missing)
         return false;
     }
 
+    // Anything but whole records (a page some proxy put in its place, a file cut short)
+    // would swallow the new record or drop the old ones on upload.
+    if (!missing && !IsWholeRecordRun(body)) {
+        fail(QStringLiteral("the results file on the host is damaged or is not a results file."));
+        return false;
+    }
+
     if (QFile::exists(path) && !QFile::remove(path)) {
         fail(QStringLiteral("the local copy %1 could not be replaced.").arg(path));
         return false;

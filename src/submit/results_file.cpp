@@ -115,6 +115,27 @@ std::vector<ResultRecord> DecodeResultRecords(std::string_view bytes)
     return records;
 }
 
+std::size_t ResultRecordLength(std::string_view bytes, std::size_t pos)
+{
+    RawRecord record;
+    std::size_t end = pos;
+    if (pos > bytes.size() || !readRecord(bytes, end, record))
+        return 0;
+    return end - pos;
+}
+
+bool IsWholeRecordRun(std::string_view bytes)
+{
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        const std::size_t length = ResultRecordLength(bytes, pos);
+        if (length == 0)
+            return false;
+        pos += length;
+    }
+    return true;
+}
+
 bool IsHostErrorPage(std::string_view bytes)
 {
     return bytes.starts_with(kHostErrorMarker);

@@ -31,6 +31,13 @@ std::string EncodeResultRecord(const ResultRecord& record);
 // length or one that reaches past the end; never reads past the data.
 std::vector<ResultRecord> DecodeResultRecords(std::string_view bytes);
 
+// Length of the complete record that starts at pos, or 0 when none does there.
+std::size_t ResultRecordLength(std::string_view bytes, std::size_t pos = 0);
+
+// True when the bytes are nothing but complete records (an empty file included):
+// appending to anything else would bury the new record in what can't be read.
+bool IsWholeRecordRun(std::string_view bytes);
+
 // True when the first 19 bytes are the host's error-page marker, byte for byte.
 bool IsHostErrorPage(std::string_view bytes);
 

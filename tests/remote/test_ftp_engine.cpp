@@ -6,6 +6,7 @@
 #include "submit/ftp_account.h"
 #include "temp_dir.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
@@ -272,6 +273,33 @@ TEST(Engine, ScratchFolderIsPrivateAndGoesWithTheEngine)
         writeFile(folder + "compare.zip", "left behind");
     }
     EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// No scratch file may land in the working folder when the private folder can't be made.
+TEST(Engine, WithoutAScratchFolderNothingTouchesTheWorkingFolder)
+{
+    TempDir work;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(work.path());
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string savedTmp = tmp ? tmp : "";
+    setenv("TMPDIR", "/proc", 1); // no folder can be made there, not even by root
+    {
+        auto inet = std::make_shared<RecordingInet>();
+        clsFTPEngine engine;
+        engine.SetInetObject(inet);
+        engine.SetCurFTPFile("compare.zip");
+        EXPECT_EQ(engine.tempPath(), "");
+        EXPECT_FALSE(engine.CreateCurFile());
+        EXPECT_FALSE(engine.CreateWithData("x"));
+        EXPECT_FALSE(engine.AppendData({ "a" }));
+        EXPECT_EQ(engine.sDownloadWithData(), "");
+        EXPECT_FALSE(engine.errorString().empty());
+        EXPECT_TRUE(inet->executed().empty());
+    }
+    tmp ? setenv("TMPDIR", savedTmp.c_str(), 1) : unsetenv("TMPDIR");
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(std::filesystem::is_empty(work.path()));
 }
 
 TEST(Engine, CipherUsesTheKeyHeldAtTheCall)

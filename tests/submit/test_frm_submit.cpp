@@ -376,6 +376,8 @@ void TestFrmSubmit::faults_data()
     QTest::newRow("body cut short") << "http-cut";
     QTest::newRow("FTP folder not writable") << "read-only";
     QTest::newRow("wrong FTP password") << "password";
+    QTest::newRow("a page in place of the results file") << "html-page";
+    QTest::newRow("results file ends in a cut record") << "cut-record";
 }
 
 void TestFrmSubmit::faults()
@@ -384,7 +386,11 @@ void TestFrmSubmit::faults()
 
     // Faults that need options of their own get a host of their own.
     std::unique_ptr<ResultsHostProcess> own;
-    if (fault == "stopped") {
+    if (fault == "html-page") {
+        writeFile(m_host->sharedFile(), "<!DOCTYPE html><html><head><title>Sign in</title></head></html>");
+    } else if (fault == "cut-record") {
+        writeFile(m_host->sharedFile(), kTwoRecords.substr(0, kTwoRecords.size() - 3));
+    } else if (fault == "stopped") {
         m_host->stop();
     } else {
         ResultsHostOptions options;
@@ -397,13 +403,14 @@ void TestFrmSubmit::faults()
         own = startHost(options);
     }
 
+    const QByteArray before = QByteArray::fromStdString(readFile(m_active->sharedFile()));
     auto form = openForm();
     fill(*form, "Ann", "ann@example.org", 1, "K6-2 350");
     form->cmdSubmit->click();
     if (fault == "stopped")
         m_host->start();
 
-    QCOMPARE(hostFile(), bytes(kTwoRecords));
+    QCOMPARE(hostFile(), before);
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Error"));
     QVERIFY2(m_messages[0].text.startsWith(QStringLiteral("Your results were not submitted: ")),
