@@ -123,7 +123,9 @@ void frmSubmit::cmdSubmit_Click()
         return;
 
     if (txtName->text() == QLatin1String("easter egg")) {
-        m_main.Timer1->start();
+        // Switching on a ticker that already runs must not restart its two seconds.
+        if (!m_main.Timer1->isActive())
+            m_main.Timer1->start();
         done(QDialog::Accepted);
         return;
     }

@@ -168,6 +168,27 @@ TEST(BenchmarkRun, PowerAndSquareRootGetTheFixedArgumentsEveryStep)
     EXPECT_EQ(services.sqrtArgs, std::vector<double>(6, 112));
 }
 
+// The end of the second is taken to single precision too: just below 65536, start + 1
+// rounds (ties to even) down to 65536 exactly, so a reading of 65536 is already past it.
+// Compared in double precision, every test would run one more pass.
+TEST(BenchmarkRun, EndOfTheSecondIsRoundedToSinglePrecision)
+{
+    EventLog log;
+    RecordingProgress progress(log);
+    std::vector<float> readings;
+    for (int test = 0; test < kTestCount; ++test) {
+        readings.push_back(65535.00390625f);
+        readings.push_back(65536.0f);
+    }
+    // Past the script the clock jumps ahead, so a faulty loop still ends.
+    ScriptedServices services { log, [readings, next = std::size_t { 0 }]() mutable {
+                                   const std::size_t i = next++;
+                                   return i < readings.size() ? readings[i] : 1e6f + 4.0f * static_cast<float>(i);
+                               } };
+    const BenchmarkResult result = RunBenchmarkWith(services, progress);
+    EXPECT_EQ(result.count, 0u);
+}
+
 TEST(BenchmarkRun, MatrixTestsLeaveSumsAndLastRandomValues)
 {
     EventLog log;

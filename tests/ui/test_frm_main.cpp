@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QWindow>
@@ -72,6 +73,7 @@ private slots:
 
     void refusals_data();
     void refusals();
+    void realMessageBox();
     void aboutBox();
 
     void hoverCaptions();
@@ -323,6 +325,39 @@ void TestFrmMain::refusals()
     QCOMPARE(f.messages[0].title, QStringLiteral("Error"));
     verifyAllNormal(w);
     QCOMPARE(w.Score, 0.0);
+}
+
+// The box the user really sees: the text, its title, one OK button and no icon.
+void TestFrmMain::realMessageBox()
+{
+    MainWindowFixture f;
+    setMessageHandler({});
+    f.window.Form_Load();
+    QString text;
+    QString title;
+    QList<QAbstractButton*> buttons;
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        poll.stop();
+        text = box->text();
+        title = box->windowTitle();
+        buttons = box->buttons();
+        icon = box->icon();
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    poll.start(10);
+    f.window.opnButton_Click(1);
+
+    QCOMPARE(text, QStringLiteral("You must run the benchmark to submit."));
+    QCOMPARE(title, QStringLiteral("Error"));
+    QCOMPARE(buttons.size(), 1);
+    QVERIFY(buttons[0]->icon().isNull());
+    QCOMPARE(icon, QMessageBox::NoIcon);
+    QVERIFY(!QApplication::activeModalWidget());
 }
 
 void TestFrmMain::aboutBox()
