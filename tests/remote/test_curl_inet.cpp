@@ -1,8 +1,7 @@
 // The transfer control against the real results host on loopback.
 #include "remote/curl_inet.h"
-#include "results_host_process.h"
+#include "shared_results_host.h"
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -34,42 +33,14 @@ TransferOutcome run(CurlInet& inet, const std::string& operation)
     return inet.outcome();
 }
 
-std::vector<std::string> filesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 } // namespace
 
-class CurlInetHost : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { s_host = new ResultsHostProcess(); }
-    static void TearDownTestSuite()
-    {
-        delete s_host;
-        s_host = nullptr;
-    }
-    void SetUp() override
-    {
-        for (auto& name : filesIn(s_host->root()))
-            std::filesystem::remove_all(s_host->root() + name);
-    }
-
-    static ResultsHostProcess* s_host;
-    TempDir m_local;
-};
-
-ResultsHostProcess* CurlInetHost::s_host = nullptr;
+using CurlInetHost = SharedResultsHost;
 
 TEST_F(CurlInetHost, OpenUrlReturnsTheBodyByteForByte)
 {
     writeFile(s_host->sharedFile(), kRecords);
-    int yields = 0;
-    CurlInet inet([&] { ++yields; });
+    CurlInet inet;
     EXPECT_EQ(inet.OpenURL(s_host->host().web + "/vantrel/COMPARE.ZIP", kByteArray), kRecords);
     EXPECT_TRUE(inet.outcome().ok()) << inet.outcome().text;
     EXPECT_EQ(inet.outcome().httpStatus, 200);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vantrel::test {
 
@@ -22,5 +23,7 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// The names in a folder, sorted.
+std::vector<std::string> filesIn(const std::string& folder);
 
 }  // namespace vantrel::test

@@ -74,8 +74,8 @@ void TestCaptionTicker::wrapsAfterLastLine()
         f.window.Timer1_Timer();
         shown << scoreLabel(f.window)->text();
     }
-    for (int i = 0; i < kTickerLineCount; ++i)
-        QCOMPARE(shown[i], line(i));
+    // Every line in its turn is checked by eachLine.
+    QCOMPARE(shown[kTickerLineCount - 1], line(kTickerLineCount - 1));
     QCOMPARE(shown[kTickerLineCount], line(0));
     QCOMPARE(shown[kTickerLineCount + 1], line(1));
     QCOMPARE(f.window.tickerPos(), 2);
