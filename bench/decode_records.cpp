@@ -1,49 +1,20 @@
 // Decoding speed of the shared results file: 100,000 generated records (about
 // 7 MB) decoded whole, next to a plain copy of the same bytes as the ceiling.
+#include "sample_results.h"
 #include "submit/results_file.h"
 
-#include <array>
 #include <benchmark/benchmark.h>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kRecords = 100'000;
-
-// Texts as users type them; about one record in twelve carries characters
-// outside ASCII, so both conversion paths are timed.
-std::string generateFile()
-{
-    static const std::array<const char*, 12> names
-        = { "Alice Brown", "bob", "Chris P. Bacon", "José Müller", "DEADBEEF", "Zoë Ångström",
-              "overclocker_99", "Jens Knudsen", "Mary-Kate", "TheRealDeal", "Françoise", "x" };
-    static const std::array<const char*, 7> systems
-        = { "Win 95", "Win 98", "Win ME", "Win NT", "Win 2K", "Win XP", "Win Blackcomb" };
-    static const std::array<const char*, 8> processors
-        = { "Pentium III 800 MHz", "Athlon XP 2000+", "Celeron 433", "AMD K6-2 350 – overclocked",
-              "Pentium® 4 2.4 GHz", "Duron 1.3 GHz", "Dual Pentium Pro 200", "Cyrix MII" };
-
-    std::mt19937 random(1234);
-    std::string file;
-    file.reserve(8 * kRecords * 10);
-    for (std::size_t i = 0; i < kRecords; ++i) {
-        vantrel::ResultRecord record;
-        record.name = names[random() % names.size()];
-        record.email = (random() % 4 == 0) ? "" : "user" + std::to_string(random() % 100000) + "@example.org";
-        record.os = systems[random() % systems.size()];
-        record.processor = processors[random() % processors.size()];
-        record.score = static_cast<double>(1000 + random() % 5'000'000);
-        file += vantrel::EncodeResultRecord(record);
-    }
-    return file;
-}
+constexpr std::size_t kRecords = vantrel::bench::kSampleRecords;
 
 const std::string& recordsFile()
 {
-    static const std::string file = generateFile();
+    static const std::string file = vantrel::bench::sampleResultsFile();
     return file;
 }
 

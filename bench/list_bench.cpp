@@ -5,6 +5,7 @@
 //  - the time to paint each page while scrolling through the list (smooth: well under 16 ms).
 #include "compare/frm_compare.h"
 #include "compare/results_list_model.h"
+#include "sample_results.h"
 #include "submit/results_file.h"
 #include "ui/frm_main.h"
 
@@ -13,41 +14,16 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kRecords = 100'000;
-
-std::string generateFile()
-{
-    static const std::array<const char*, 10> names = { "Alice Brown", "bob", "Chris P. Bacon", "José Müller",
-        "DEADBEEF", "Zoë Ångström", "overclocker_99", "Jens Knudsen", "Françoise", "x" };
-    static const std::array<const char*, 7> systems
-        = { "Win 95", "Win 98", "Win ME", "Win NT", "Win 2K", "Win XP", "Win Blackcomb" };
-    static const std::array<const char*, 8> processors
-        = { "Pentium III 800 MHz", "Athlon XP 2000+", "Celeron 433", "AMD K6-2 350 – overclocked",
-              "Pentium® 4 2.4 GHz", "Duron 1.3 GHz", "Dual Pentium Pro 200", "Cyrix MII" };
-    std::mt19937 random(42);
-    std::string file;
-    for (std::size_t i = 0; i < kRecords; ++i) {
-        vantrel::ResultRecord record;
-        record.name = names[random() % names.size()];
-        record.email = random() % 4 == 0 ? "" : "user" + std::to_string(random() % 100000) + "@example.org";
-        record.os = systems[random() % systems.size()];
-        record.processor = processors[random() % processors.size()];
-        record.score = static_cast<double>(1000 + random() % 5'000'000);
-        file += vantrel::EncodeResultRecord(record);
-    }
-    return file;
-}
+constexpr std::size_t kRecords = vantrel::bench::kSampleRecords;
 
 // Resident set size in bytes, from /proc/self/statm.
 long residentBytes()
@@ -80,7 +56,7 @@ int main(int argc, char** argv)
     const std::string localCopy = folder + "compare.zip";
     std::size_t fileSize = 0;
     {
-        const std::string file = generateFile();
+        const std::string file = vantrel::bench::sampleResultsFile();
         fileSize = file.size();
         std::ofstream(localCopy, std::ios::binary)
             .write(file.data(), static_cast<std::streamsize>(file.size()));
