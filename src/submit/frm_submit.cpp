@@ -2,6 +2,7 @@
 
 #include "remote/curl_inet.h"
 #include "remote/ftp_engine.h"
+#include "remote/transfer_cause.h"
 #include "submit/ftp_account.h"
 #include "submit/results_file.h"
 #include "ui/form_layout.h"
@@ -29,29 +30,9 @@ QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& geomet
     return box;
 }
 
-// A few words for the user on why a transfer failed.
 QString causeOf(const TransferOutcome& outcome)
 {
-    switch (outcome.status) {
-    case TransferStatus::Unreachable:
-        return QStringLiteral("the results host could not be reached");
-    case TransferStatus::TimedOut:
-        return QStringLiteral("the results host did not answer in time");
-    case TransferStatus::HttpError:
-        return QStringLiteral("the results host answered with error %1").arg(outcome.httpStatus);
-    case TransferStatus::CutShort:
-        return QStringLiteral("the transfer was cut short");
-    case TransferStatus::LogonRefused:
-        return QStringLiteral("the results host refused the logon");
-    case TransferStatus::CommandFailed:
-        return QStringLiteral("the results host refused to store the file");
-    case TransferStatus::LocalFileError:
-        return QStringLiteral("a local file could not be read or written");
-    case TransferStatus::Cancelled:
-        return QStringLiteral("the transfer was cancelled");
-    default:
-        return QString::fromStdString(outcome.text).trimmed();
-    }
+    return QString::fromStdString(describeTransferFailure(outcome));
 }
 
 } // namespace
