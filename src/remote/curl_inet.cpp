@@ -1,5 +1,7 @@
 #include "remote/curl_inet.h"
 
+#include "build_config.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -103,6 +105,9 @@ std::string systemError(const std::string& what, const std::string& path)
     return what + " " + path + ": " + std::strerror(errno);
 }
 
+// Some firewalls turn away requests that do not say what sent them.
+constexpr const char* kUserAgent = "Vantrel3/" VANTREL_VERSION;
+
 // The one place where libcurl's results become the control's outcomes.
 TransferOutcome outcomeOf(CURLcode code, long httpStatus, long ftpReply, const char* errorText)
 {
@@ -112,7 +117,9 @@ TransferOutcome outcomeOf(CURLcode code, long httpStatus, long ftpReply, const c
     const std::string text = errorText && *errorText ? errorText : curl_easy_strerror(code);
     switch (code) {
     case CURLE_OK:
-        if (httpStatus >= 400) {
+        // After redirects only the file (200) or its absence (404) is an answer; a
+        // 300 page from a case-correcting server, say, is neither.
+        if (httpStatus != 0 && httpStatus != 200) {
             outcome.status = TransferStatus::HttpError;
             outcome.text = "The server answered with HTTP status " + std::to_string(httpStatus);
         }
@@ -333,6 +340,7 @@ EasyHandle newEasy(const Request& request, Job& job, char* errorBuffer, std::chr
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
     } else {
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
         curl_easy_setopt(e, CURLOPT_USERNAME, request.userName.c_str());
@@ -341,6 +349,33 @@ EasyHandle newEasy(const Request& request, Job& job, char* errorBuffer, std::chr
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     }
     return easy;
+}
+
+// Keeps the FTP server's last error reply ("500 OOPS: ..."): it names the cause better
+// than any guess from libcurl's code. Only a reply's final line counts.
+int noteErrorReply(CURL*, curl_infotype type, char* data, size_t size, void* target)
+{
+    if (type != CURLINFO_HEADER_IN)
+        return 0;
+    std::string_view lines(data, size);
+    while (!lines.empty()) {
+        const std::size_t end = std::min(lines.find('\n'), lines.size());
+        std::string_view line = lines.substr(0, end);
+        lines.remove_prefix(std::min(end + 1, lines.size()));
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.remove_suffix(1);
+        if (line.size() >= 4 && (line[0] == '4' || line[0] == '5') && std::isdigit(static_cast<unsigned char>(line[1]))
+            && std::isdigit(static_cast<unsigned char>(line[2])) && line[3] == ' ')
+            static_cast<std::string*>(target)->assign(line.substr(0, 300));
+    }
+    return 0;
+}
+
+void captureErrorReplies(CURL* easy, std::string* reply)
+{
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, noteErrorReply);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, reply);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
 }
 
 TransferOutcome performEasy(CURL* easy, const Request& request, const char* errorBuffer)
@@ -410,7 +445,12 @@ void runTransfer(Request request, Job& job)
             curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
             break;
         }
+        std::string errorReply;
+        if (request.kind != Request::Kind::Http)
+            captureErrorReplies(e, &errorReply);
         outcome = performEasy(e, request, errorBuffer);
+        if (!outcome.ok())
+            outcome.serverReply = std::move(errorReply);
     }
 
     if (request.kind == Request::Kind::Get) {

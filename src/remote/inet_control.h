@@ -25,6 +25,7 @@ struct TransferOutcome {
     long httpStatus = 0; // 0 when no HTTP answer arrived
     std::string text; // short, readable cause; empty when Ok
     long ftpReply = 0; // last FTP reply code (550: no such file, 530: not logged in); 0 when none
+    std::string serverReply; // the FTP server's last error reply line, as sent; empty when none
     bool ok() const { return status == TransferStatus::Ok; }
 };
 

@@ -1,5 +1,7 @@
 // The transfer control against the real results host on loopback.
+#include "build_config.h"
 #include "remote/curl_inet.h"
+#include "remote/transfer_cause.h"
 #include "shared_results_host.h"
 
 #include <chrono>
@@ -46,6 +48,9 @@ TEST_F(CurlInetHost, OpenUrlReturnsTheBodyByteForByte)
     EXPECT_EQ(inet.outcome().httpStatus, 200);
     EXPECT_FALSE(inet.StillExecuting());
     EXPECT_EQ(inet.OpenURL("http://" + s_host->host().web + "/vantrel/compare.zip"), kRecords);
+    // Some firewalls turn away requests without one.
+    EXPECT_NE(s_host->requestLog().find(" 200 Vantrel3/" VANTREL_VERSION "\n"), std::string::npos)
+        << s_host->requestLog();
 }
 
 TEST_F(CurlInetHost, OpenUrlOfAMissingFileGivesTheErrorPageAnd404)
@@ -176,6 +181,9 @@ TEST(CurlInetOutcome, AWrongPasswordIsARefusedLogon)
     TransferOutcome outcome = run(inet, "DELETE compare.zip");
     EXPECT_EQ(outcome.status, TransferStatus::LogonRefused) << outcome.text;
     EXPECT_EQ(outcome.ftpReply, 530);
+    // The server's own words reach the user, not a guess at them.
+    EXPECT_EQ(outcome.serverReply.rfind("530 ", 0), 0u) << outcome.serverReply;
+    EXPECT_NE(describeTransferFailure(outcome).find(outcome.serverReply), std::string::npos);
     EXPECT_EQ(readFile(host.sharedFile()), kRecords);
 }
 
@@ -222,11 +230,17 @@ TEST_P(CurlInetHttpFault, IsReported)
     EXPECT_EQ(inet.outcome().status, GetParam().status) << inet.outcome().text;
     EXPECT_EQ(inet.outcome().httpStatus, GetParam().httpStatus);
     EXPECT_FALSE(inet.outcome().text.empty());
+    if (GetParam().status == TransferStatus::HttpError) {
+        EXPECT_NE(describeTransferFailure(inet.outcome()).find(std::to_string(GetParam().httpStatus)),
+            std::string::npos);
+    }
     EXPECT_LT(body.size(), 20000u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, CurlInetHttpFault,
     ::testing::Values(HttpFaultCase { "http-500", TransferStatus::HttpError, 500 },
+        // A page that is neither the file nor its absence (a case-correcting server's choice of names).
+        HttpFaultCase { "http-300", TransferStatus::HttpError, 300 },
         HttpFaultCase { "http-cut", TransferStatus::CutShort, 200 }));
 
 // An upload that ends half way, by time-out or by the user, must leave the shared
