@@ -364,7 +364,8 @@ int noteErrorReply(CURL*, curl_infotype type, char* data, size_t size, void* tar
         lines.remove_prefix(std::min(end + 1, lines.size()));
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
             line.remove_suffix(1);
-        if (line.size() >= 4 && (line[0] == '4' || line[0] == '5') && std::isdigit(static_cast<unsigned char>(line[1]))
+        if (line.size() >= 4 && (line[0] == '4' || line[0] == '5')
+            && std::isdigit(static_cast<unsigned char>(line[1]))
             && std::isdigit(static_cast<unsigned char>(line[2])) && line[3] == ' ')
             static_cast<std::string*>(target)->assign(line.substr(0, 300));
     }

@@ -21,14 +21,12 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -47,41 +45,32 @@ std::string sourceDir()
     return fromEnv && *fromEnv ? fromEnv : VANTREL_SOURCE_DIR;
 }
 
-bool portFree(int port)
+// Binds (free) or connects to (a server listens) a loopback port.
+bool tryPort(int port, bool connectTo)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const auto* raw = reinterpret_cast<sockaddr*>(&address);
+    const bool ok = (connectTo ? ::connect(fd, raw, sizeof address) : ::bind(fd, raw, sizeof address)) == 0;
     ::close(fd);
-    return free;
+    return ok;
 }
 
-// The first of count free loopback ports in a row.
+// The first of count free loopback ports in a row, below the range the system hands
+// out to other sockets meanwhile.
 int freePorts(int count)
 {
-    for (int base = 30000 + static_cast<int>(::getpid() % 200) * 100; base < 60000; base += count) {
+    for (int base = 10000 + static_cast<int>(::getpid() % 200) * 100; base + count < 32768; base += count) {
         bool all = true;
         for (int port = base; all && port < base + count; ++port)
-            all = portFree(port);
+            all = tryPort(port, false);
         if (all)
             return base;
     }
     throw std::runtime_error("no free loopback ports");
-}
-
-bool accepts(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
 }
 
 // Sets "key=value" in a vsftpd configuration, replacing the key's line or adding one.
@@ -110,7 +99,8 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv, const std::string& output)
+pid_t spawn(
+    const std::vector<std::string>& args, const std::vector<std::string>& extraEnv, const std::string& output)
 {
     std::vector<char*> argv;
     for (const auto& arg : args)
@@ -162,9 +152,10 @@ public:
         fs::create_directories(jail() + "/results");
         fs::permissions(jail(), fs::perms(0755));
         fs::permissions(results(), fs::perms(0755));
-        chownResults(m_uid);
-        for (const char* folder : { "etc", "apache/mods-enabled", "apache/conf-enabled", "apache/sites-enabled",
-                 "apache/run", "apache/lock", "apache/log" })
+        if (::chown(results().c_str(), m_uid, m_uid) != 0)
+            throw std::runtime_error("cannot hand the results folder to the account");
+        for (const char* folder : { "etc", "apache/mods-enabled", "apache/conf-enabled",
+                 "apache/sites-enabled", "apache/run", "apache/lock", "apache/log" })
             fs::create_directories(m_dir.file(folder));
 
         // FTP, HTTP and twenty passive data ports in one free run.
@@ -172,11 +163,14 @@ public:
         m_httpPort = m_ftpPort + 1;
         startVsftpd(m_ftpPort + 2);
         startApache();
-        for (int i = 0; i < 500 && !(accepts(m_ftpPort) && accepts(m_httpPort)); ++i)
+        for (int i = 0; i < 500 && !(tryPort(m_ftpPort, true) && tryPort(m_httpPort, true)); ++i)
             std::this_thread::sleep_for(10ms);
-        if (!accepts(m_ftpPort) || !accepts(m_httpPort))
+        if (!tryPort(m_ftpPort, true) || !tryPort(m_httpPort, true)) {
+            stop(m_apache);
+            stop(m_vsftpd);
             throw std::runtime_error("vsftpd or Apache did not start:\n" + readFile(m_dir.file("vsftpd.out"))
                 + readFile(m_dir.file("apache.out")) + readFile(m_dir.file("apache/log/error.log")));
+        }
     }
     ~RecipeHost()
     {
@@ -190,7 +184,6 @@ public:
     }
     std::string jail() const { return m_dir.file("jail"); }
     std::string results() const { return m_dir.file("jail/results"); }
-    void chownResults(uid_t uid) const { ASSERT_EQ(::chown(results().c_str(), uid, uid), 0); }
     uid_t uid() const { return m_uid; }
 
 private:
@@ -217,8 +210,10 @@ private:
         const char* hash = ::crypt_r(accountPassword().c_str(), "$6$vantreltest$", &data);
         ASSERT_TRUE(hash && hash[0] == '$');
         writeFile(m_dir.file("etc/passwd"),
-            readFile("/etc/passwd") + "vantrel:x:" + id + ":" + id + "::" + jail() + "/./results:/usr/sbin/nologin\n");
-        writeFile(m_dir.file("etc/shadow"), readFile("/etc/shadow") + "vantrel:" + hash + ":20000:0:99999:7:::\n");
+            readFile("/etc/passwd") + "vantrel:x:" + id + ":" + id + "::" + jail()
+                + "/./results:/usr/sbin/nologin\n");
+        writeFile(
+            m_dir.file("etc/shadow"), readFile("/etc/shadow") + "vantrel:" + hash + ":20000:0:99999:7:::\n");
         writeFile(m_dir.file("etc/group"), readFile("/etc/group") + "vantrel:x:" + id + ":\n");
         std::string shells = readFile("/etc/shells");
         if (shells.find("\n/usr/sbin/nologin\n") == std::string::npos)
@@ -230,8 +225,9 @@ private:
         for (const char* name : { "passwd", "shadow", "group", "shells" })
             script += std::string("mount --bind ") + m_dir.file("etc/") + name + " /etc/" + name + "\n";
         script += "exec /usr/sbin/vsftpd " + m_dir.file("etc/vsftpd.conf") + "\n";
-        m_vsftpd = spawn({ "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script }, {},
-            m_dir.file("vsftpd.out"));
+        m_vsftpd
+            = spawn({ "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script },
+                {}, m_dir.file("vsftpd.out"));
     }
 
     // Debian's own apache2.conf and enabled modules and configuration, plus what the
@@ -244,16 +240,18 @@ private:
         for (const char* kind : { "mods", "conf" }) {
             const fs::path enabled = fs::path("/etc/apache2") / (std::string(kind) + "-enabled");
             for (const auto& entry : fs::directory_iterator(enabled))
-                fs::create_symlink(fs::canonical(entry.path()), root + kind + "-enabled/" + entry.path().filename().string());
+                fs::create_symlink(fs::canonical(entry.path()),
+                    root + kind + "-enabled/" + entry.path().filename().string());
         }
         if (!fs::exists(root + "mods-enabled/headers.load"))
-            fs::create_symlink("/etc/apache2/mods-available/headers.load", root + "mods-enabled/headers.load");
+            fs::create_symlink(
+                "/etc/apache2/mods-available/headers.load", root + "mods-enabled/headers.load");
         writeFile(root + "conf-enabled/vantrel-results.conf",
             replaceAll(readFile(sourceDir() + "/docs/host/vantrel-results.conf"), "/srv/vantrel", jail()));
         m_apache = spawn({ "/usr/sbin/apache2", "-d", root, "-f", root + "apache2.conf", "-DFOREGROUND" },
-            { "APACHE_RUN_USER=www-data", "APACHE_RUN_GROUP=www-data", "APACHE_PID_FILE=" + root + "run/apache2.pid",
-                "APACHE_RUN_DIR=" + root + "run", "APACHE_LOCK_DIR=" + root + "lock",
-                "APACHE_LOG_DIR=" + root + "log", "LANG=C" },
+            { "APACHE_RUN_USER=www-data", "APACHE_RUN_GROUP=www-data",
+                "APACHE_PID_FILE=" + root + "run/apache2.pid", "APACHE_RUN_DIR=" + root + "run",
+                "APACHE_LOCK_DIR=" + root + "lock", "APACHE_LOG_DIR=" + root + "log", "LANG=C" },
             m_dir.file("apache.out"));
     }
 
@@ -322,7 +320,10 @@ protected:
     }
 
     std::string sharedFile() const { return s_host->results() + "/compare.zip"; }
-    std::string webUrl(const std::string& name) const { return "http://" + s_host->host().web + "/vantrel/" + name; }
+    std::string webUrl(const std::string& name) const
+    {
+        return "http://" + s_host->host().web + "/vantrel/" + name;
+    }
 
     SubmitResult submit(const ResultRecord& what)
     {
@@ -344,7 +345,8 @@ TEST_F(PublicHost, SubmissionsCreateTheFileAndAppendByteForByte)
 
     SubmitResult second = submit(record("second", 2000));
     ASSERT_EQ(second.status, SubmitStatus::Submitted) << second.cause;
-    const std::string both = EncodeResultRecord(record("first", 1000)) + EncodeResultRecord(record("second", 2000));
+    const std::string both
+        = EncodeResultRecord(record("first", 1000)) + EncodeResultRecord(record("second", 2000));
     EXPECT_EQ(readFile(sharedFile()), both);
     EXPECT_EQ(readFile(m_local.file("compare.zip")), both);
 
@@ -373,7 +375,8 @@ TEST_F(PublicHost, OnlyTheSharedFileIsServedAsPlainBytes)
         EXPECT_EQ(answer.status, 200) << name;
         EXPECT_EQ(answer.body, std::string(5000, 'r')) << name;
         EXPECT_NE(answer.headers.find("Content-Length: 5000"), std::string::npos) << answer.headers;
-        EXPECT_NE(answer.headers.find("Content-Type: application/octet-stream"), std::string::npos) << answer.headers;
+        EXPECT_NE(answer.headers.find("Content-Type: application/octet-stream"), std::string::npos)
+            << answer.headers;
         EXPECT_EQ(answer.headers.find("Content-Encoding"), std::string::npos) << answer.headers;
     }
     for (const char* name : { "evil.html", "compare.lock/", "", "Compare.zip.part-1" })
@@ -393,7 +396,8 @@ TEST_F(PublicHost, AFtpRefusalNamesTheServersOwnReply)
         while (inet.StillExecuting()) { }
     }
     ASSERT_EQ(::chown(s_host->jail().c_str(), 0, 0), 0);
-    EXPECT_NE(describeTransferFailure(inet.outcome()).find("500 OOPS: vsftpd: refusing to run with writable root"),
+    EXPECT_NE(
+        describeTransferFailure(inet.outcome()).find("500 OOPS: vsftpd: refusing to run with writable root"),
         std::string::npos)
         << describeTransferFailure(inet.outcome());
 }
