@@ -36,8 +36,9 @@ public:
     std::string root() const;
     // root() + "compare.zip"
     std::string sharedFile() const;
-    // One line per HTTP request ("HTTP GET /vantrel/COMPARE.ZIP 200") and per FTP
-    // command received ("FTP STOR compare.zip"; passwords shown as "PASS ****").
+    // One line per HTTP request, ending with its User-Agent ("HTTP GET /vantrel/COMPARE.ZIP
+    // 200 Vantrel3/3.0.0"), and per FTP command received ("FTP STOR compare.zip";
+    // passwords shown as "PASS ****").
     std::string requestLog() const;
     void clearRequestLog();
 
