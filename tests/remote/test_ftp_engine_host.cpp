@@ -14,7 +14,8 @@ namespace {
 
 // Set up as the submission window does it.
 struct Client {
-    explicit Client(const ResultsHostProcess& host, const std::string& encryptedPassword = kFtpEncryptedPassword,
+    explicit Client(const ResultsHostProcess& host,
+        const std::string& encryptedPassword = kFtpEncryptedPassword,
         const std::string& file = kSharedFileName)
     {
         engine.SetEncryptionPassword(kEncryptionKey);
@@ -31,7 +32,8 @@ struct Client {
 
 const std::string kRecords("\x03\0\0\0abc\r\n\0\xff", 11);
 
-// The engine's file operations on a file of its own: the host lets the shared file only grow by whole records.
+// The engine's file operations on a file of its own: the host lets the shared file only grow by whole
+// records.
 const std::string kFile = "engine.bin";
 
 class EngineHost : public SharedResultsHost {
