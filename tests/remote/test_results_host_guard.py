@@ -179,6 +179,8 @@ class GuardTest(unittest.TestCase):
             with self.subTest(name):
                 data = TWO + record("x" * (2 * MAX_SIZE))
                 connection = self.ftp.transfercmd("STOR " + name)
+                # Received aside: the shared file is whole while the upload runs.
+                self.assertEqual(self.host.content(), TWO)
                 try:
                     connection.sendall(data)
                 except OSError:
