@@ -17,6 +17,9 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string kRecords("one\0two\r\nthree\n\xfe\xff", 18);
+// Whole-file transfers of any content go to a file of their own: the host lets the shared file only grow by
+// whole records.
+const std::string kFile = "results.bin";
 
 void logOn(CurlInet& inet, const ResultsHostProcess& host, const std::string& password = accountPassword())
 {
@@ -70,38 +73,38 @@ TEST_F(CurlInetHost, PutGetAndDeleteAFile)
     const std::string local = m_local.file("my results.bin");
     writeFile(local, kRecords);
 
-    TransferOutcome put = run(inet, "PUT " + local + " compare.zip");
+    TransferOutcome put = run(inet, "PUT " + local + " " + kFile);
     ASSERT_TRUE(put.ok()) << put.text;
-    EXPECT_EQ(readFile(s_host->sharedFile()), kRecords);
-    EXPECT_EQ(filesIn(s_host->root()), std::vector<std::string> { "compare.zip" });
+    EXPECT_EQ(readFile(s_host->root() + kFile), kRecords);
+    EXPECT_EQ(filesIn(s_host->root()), std::vector<std::string> { kFile });
 
     CurlInet web;
-    EXPECT_EQ(web.OpenURL(s_host->host().web + "/vantrel/COMPARE.ZIP"), kRecords);
+    EXPECT_EQ(web.OpenURL(s_host->host().web + "/vantrel/RESULTS.BIN"), kRecords);
 
     const std::string back = m_local.file("sub folder with spaces/copy of it");
     std::filesystem::create_directory(m_local.file("sub folder with spaces"));
-    TransferOutcome get = run(inet, "GET compare.zip " + back);
+    TransferOutcome get = run(inet, "GET " + kFile + " " + back);
     ASSERT_TRUE(get.ok()) << get.text;
     EXPECT_EQ(readFile(back), kRecords);
     EXPECT_EQ(filesIn(m_local.file("sub folder with spaces")), std::vector<std::string> { "copy of it" });
 
-    TransferOutcome del = run(inet, "DELETE compare.zip");
+    TransferOutcome del = run(inet, "DELETE " + kFile);
     ASSERT_TRUE(del.ok()) << del.text;
-    EXPECT_FALSE(std::filesystem::exists(s_host->sharedFile()));
+    EXPECT_FALSE(std::filesystem::exists(s_host->root() + kFile));
 }
 
 TEST_F(CurlInetHost, PutReplacesALongerFileWhole)
 {
     CurlInet inet;
     logOn(inet, *s_host);
-    writeFile(s_host->sharedFile(), std::string(5000, 'x'));
+    writeFile(s_host->root() + kFile, std::string(5000, 'x'));
     writeFile(m_local.file("short"), "ab");
-    ASSERT_TRUE(run(inet, "PUT " + m_local.file("short") + " compare.zip").ok());
-    EXPECT_EQ(readFile(s_host->sharedFile()), "ab");
-    // Sent under another name and renamed over the shared file in the end.
+    ASSERT_TRUE(run(inet, "PUT " + m_local.file("short") + " " + kFile).ok());
+    EXPECT_EQ(readFile(s_host->root() + kFile), "ab");
+    // Sent under another name and renamed over the target in the end.
     const std::string log = s_host->requestLog();
-    EXPECT_NE(log.find("FTP STOR .compare.zip.part-"), std::string::npos) << log;
-    EXPECT_NE(log.find("FTP RNTO compare.zip"), std::string::npos) << log;
+    EXPECT_NE(log.find("FTP STOR .results.bin.part-"), std::string::npos) << log;
+    EXPECT_NE(log.find("FTP RNTO results.bin"), std::string::npos) << log;
 }
 
 TEST_F(CurlInetHost, MissingRemoteFilesFailAndLeaveLocalFilesAlone)
@@ -139,13 +142,13 @@ TEST_F(CurlInetHost, OneTransferAtATime)
     CurlInet inet;
     logOn(inet, *s_host);
     writeFile(m_local.file("a"), "a");
-    ASSERT_TRUE(inet.Execute({}, "PUT " + m_local.file("a") + " compare.zip"));
-    EXPECT_FALSE(inet.Execute({}, "DELETE compare.zip"));
-    EXPECT_EQ(inet.OpenURL(s_host->host().web + "/vantrel/COMPARE.ZIP"), "");
+    ASSERT_TRUE(inet.Execute({}, "PUT " + m_local.file("a") + " " + kFile));
+    EXPECT_FALSE(inet.Execute({}, "DELETE " + kFile));
+    EXPECT_EQ(inet.OpenURL(s_host->host().web + "/vantrel/RESULTS.BIN"), "");
     EXPECT_EQ(inet.outcome().status, TransferStatus::Busy);
     while (inet.StillExecuting()) { }
     EXPECT_TRUE(inet.outcome().ok()) << inet.outcome().text;
-    EXPECT_EQ(readFile(s_host->sharedFile()), "a");
+    EXPECT_EQ(readFile(s_host->root() + kFile), "a");
 }
 
 class CurlInetMalformed : public ::testing::TestWithParam<const char*> { };

@@ -14,8 +14,9 @@ namespace {
 
 // Set up as the submission window does it.
 struct Client {
-    explicit Client(
-        const ResultsHostProcess& host, const std::string& encryptedPassword = kFtpEncryptedPassword)
+    explicit Client(const ResultsHostProcess& host,
+        const std::string& encryptedPassword = kFtpEncryptedPassword,
+        const std::string& file = kSharedFileName)
     {
         engine.SetEncryptionPassword(kEncryptionKey);
         engine.SetInetObject(inet);
@@ -23,7 +24,7 @@ struct Client {
         engine.SetFTPUsername(kFtpUserName);
         engine.SetFTPEncryptedPassword(encryptedPassword);
         engine.LogonInet();
-        engine.SetCurFTPFile(kSharedFileName);
+        engine.SetCurFTPFile(file);
     }
     std::shared_ptr<CurlInet> inet = std::make_shared<CurlInet>();
     clsFTPEngine engine;
@@ -31,12 +32,17 @@ struct Client {
 
 const std::string kRecords("\x03\0\0\0abc\r\n\0\xff", 11);
 
+// The engine's file operations on a file of its own: the host lets the shared file only grow by whole
+// records.
+const std::string kFile = "engine.bin";
+
 class EngineHost : public SharedResultsHost {
 protected:
+    static std::string remote() { return s_host->root() + kFile; }
     std::string web() const
     {
         CurlInet inet;
-        return inet.OpenURL(s_host->host().web + kSharedFileWebPath);
+        return inet.OpenURL(s_host->host().web + "/vantrel/" + kFile);
     }
 };
 
@@ -44,45 +50,45 @@ protected:
 
 TEST_F(EngineHost, UploadDownloadAndDelete)
 {
-    Client client(*s_host);
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
     writeFile(m_local.file("up load"), kRecords);
     ASSERT_TRUE(client.engine.UploadCurFile(m_local.file("up load"))) << client.engine.errorString();
-    EXPECT_EQ(readFile(s_host->sharedFile()), kRecords);
+    EXPECT_EQ(readFile(remote()), kRecords);
     EXPECT_EQ(web(), kRecords);
 
     ASSERT_TRUE(client.engine.DownloadCurFile(m_local.file("down load")));
     EXPECT_EQ(readFile(m_local.file("down load")), kRecords);
 
     ASSERT_TRUE(client.engine.DeleteCurFile());
-    EXPECT_FALSE(std::filesystem::exists(s_host->sharedFile()));
+    EXPECT_FALSE(std::filesystem::exists(remote()));
     EXPECT_FALSE(client.engine.DeleteCurFile());
 }
 
 TEST_F(EngineHost, CreateCurFileEmptiesTheRemoteFile)
 {
-    writeFile(s_host->sharedFile(), kRecords);
-    Client client(*s_host);
+    writeFile(remote(), kRecords);
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
     ASSERT_TRUE(client.engine.CreateCurFile()) << client.engine.errorString();
-    EXPECT_EQ(readFile(s_host->sharedFile()), "");
+    EXPECT_EQ(readFile(remote()), "");
     EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
 }
 
 TEST_F(EngineHost, CreateWithDataReplacesTheWholeContent)
 {
-    Client client(*s_host);
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
     ASSERT_TRUE(client.engine.CreateWithData(std::string(3000, 'L')));
     ASSERT_TRUE(client.engine.CreateWithData(kRecords));
-    EXPECT_EQ(readFile(s_host->sharedFile()), kRecords);
+    EXPECT_EQ(readFile(remote()), kRecords);
     EXPECT_EQ(web(), kRecords);
     ASSERT_TRUE(client.engine.CreateWithData(""));
-    EXPECT_EQ(readFile(s_host->sharedFile()), "");
+    EXPECT_EQ(readFile(remote()), "");
     EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
 }
 
 TEST_F(EngineHost, DownloadWithDataKeepsEveryByte)
 {
-    writeFile(s_host->sharedFile(), kRecords);
-    Client client(*s_host);
+    writeFile(remote(), kRecords);
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
     EXPECT_EQ(client.engine.sDownloadWithData(), kRecords);
     EXPECT_TRUE(client.engine.errorString().empty());
     EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
@@ -91,16 +97,16 @@ TEST_F(EngineHost, DownloadWithDataKeepsEveryByte)
 TEST_F(EngineHost, AppendDataAddsQuotedLines)
 {
     // Line-end variants of the earlier content are covered against the stand-in control.
-    writeFile(s_host->sharedFile(), "x");
+    writeFile(remote(), "x");
     {
-        Client client(*s_host);
+        Client client(*s_host, kFtpEncryptedPassword, kFile);
         ASSERT_TRUE(client.engine.AppendData({ "a", "b", "" })) << client.engine.errorString();
-        EXPECT_EQ(readFile(s_host->sharedFile()), "x\"a\"\r\n\"b\"\r\n\"\"\r\n");
+        EXPECT_EQ(readFile(remote()), "x\"a\"\r\n\"b\"\r\n\"\"\r\n");
     }
-    std::filesystem::remove(s_host->sharedFile());
-    Client client(*s_host);
+    std::filesystem::remove(remote());
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
     ASSERT_TRUE(client.engine.AppendData({ "first" }));
-    EXPECT_EQ(readFile(s_host->sharedFile()), "\"first\"\r\n");
+    EXPECT_EQ(readFile(remote()), "\"first\"\r\n");
 }
 
 TEST(EngineOutcome, AWrongPasswordFailsEveryCommand)
