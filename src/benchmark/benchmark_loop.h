@@ -12,9 +12,9 @@ inline constexpr int kMatrixSize = 11;
 using BenchmarkMatrix = double[kMatrixSize][kMatrixSize];
 
 // What the matrix tests leave behind, for callers that want to look.
-// Each matrix starts on a cache line, wherever the run's stack happens to be: at 8 bytes past
-// the end of a, b's vector loads and stores would split cache lines, and about one stack
-// placement in four put such a split across a page boundary, costing Matrix Addition about 15 %.
+// Each matrix starts on a cache line, wherever the run's stack lands. Packed right behind a, b
+// began 8 bytes off a 16-byte boundary: its vector accesses split cache lines, and in about one
+// stack placement in four one of them split a page, slowing Matrix Addition by about 15 %.
 struct alignas(64) BenchmarkMatrices {
     alignas(64) BenchmarkMatrix a {};
     alignas(64) BenchmarkMatrix b {};
