@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include "benchmark/program_folder.h"
 #include "benchmark/score_file.h"
 #include "compare/frm_compare.h"
 #include "submit/frm_submit.h"
@@ -219,8 +220,8 @@ void frmMain::Form_Load()
     for (int i = 0; i < kTickerLineCount; ++i)
         TickerLines[i] = QString::fromLatin1(kTickerScript[i].data(), qsizetype(kTickerScript[i].size()));
 
-    MyPath
-        = programPath(m_programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : m_programFolder);
+    const QString folder = m_programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : m_programFolder;
+    MyPath = programPath(QFile::decodeName(chooseDataFolder(QFile::encodeName(folder).constData()).c_str()));
     ColorStatusLabels();
     QCoreApplication::processEvents();
 
