@@ -19,7 +19,8 @@ inline std::string& helpHeading()
 }
 
 // Runs benchmark::Initialize; returns the exit code when the program should stop here.
-inline std::optional<int> initializeBenchmark(int* argc, char** argv, const std::string& program, const std::string& description)
+inline std::optional<int> initializeBenchmark(
+    int* argc, char** argv, const std::string& program, const std::string& description)
 {
     for (int i = 1; i < *argc; ++i)
         if (std::strcmp(argv[i], "--version") == 0) {

@@ -11,8 +11,8 @@ int main(int argc, char** argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (const auto exitCode = vantrel::parseQtCommandLine(
-            QStringLiteral("vantrel3"), QStringLiteral("Vantrel 3, a small desktop CPU benchmark."), arguments))
+    if (const auto exitCode = vantrel::parseQtCommandLine(QStringLiteral("vantrel3"),
+            QStringLiteral("Vantrel 3, a small desktop CPU benchmark."), arguments))
         return *exitCode;
     QApplication app(argc, argv);
     // Message boxes and anything else without a font of its own use the forms' face.

@@ -21,7 +21,8 @@ nlohmann::ordered_json runJson(const MeasuredRun& run)
 {
     nlohmann::ordered_json tests = nlohmann::ordered_json::array();
     for (std::size_t i = 0; i < kTestNames.size(); ++i)
-        tests.push_back({ { "name", kTestNames[i] }, { "steps", run.result.steps[i] }, { "seconds", run.seconds[i] } });
+        tests.push_back(
+            { { "name", kTestNames[i] }, { "steps", run.result.steps[i] }, { "seconds", run.seconds[i] } });
     return { { "tests", tests }, { "count", run.result.count }, { "score", jsonNumber(run.result.score) } };
 }
 

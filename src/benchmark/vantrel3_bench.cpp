@@ -64,8 +64,9 @@ int main(int argc, char** argv)
     bool submit = false;
     vantrel::ResultRecord record;
     vantrel::ResultsHost host;
-    app.add_option("--runs", runsText, "Runs to make (1 to 1000), or auto: repeat until the scores vary "
-                                       "by at most 1 %, 3 to 15 runs; the score is their median")
+    app.add_option("--runs", runsText,
+           "Runs to make (1 to 1000), or auto: repeat until the scores vary "
+           "by at most 1 %, 3 to 15 runs; the score is their median")
         ->type_name("N|auto")
         ->check([](const std::string& text) {
             return runCount(text) < 0 ? std::string("expects a count from 1 to 1000 or auto, not " + text)
@@ -74,7 +75,8 @@ int main(int argc, char** argv)
     app.add_flag("--json", json, "Print one JSON object instead of text lines");
     auto* submitFlag = app.add_flag("--submit", submit, "Submit the score to the results host");
     app.add_option("--name", record.name, "Your name (or nickname), for --submit")->needs(submitFlag);
-    app.add_option("--email", record.email, "Your e-mail address, for --submit (optional)")->needs(submitFlag);
+    app.add_option("--email", record.email, "Your e-mail address, for --submit (optional)")
+        ->needs(submitFlag);
     std::string osNames;
     for (const char* os : vantrel::kOsNames)
         osNames += std::string(osNames.empty() ? "" : ", ") + os;
@@ -131,8 +133,8 @@ int main(int argc, char** argv)
                 out["submitted"] = { { "name", record.name }, { "email", record.email }, { "os", record.os },
                     { "processor", record.processor }, { "score", vantrel::jsonNumber(record.score) } };
             else
-                print("submitted: " + vantrel::FormatGeneralNumber(record.score) + " Vantrels as \"" + record.name
-                    + "\" (" + record.os + ", " + record.processor
+                print("submitted: " + vantrel::FormatGeneralNumber(record.score) + " Vantrels as \""
+                    + record.name + "\" (" + record.os + ", " + record.processor
                     + (record.email.empty() ? "" : ", " + record.email) + ") to " + host.web + "\n");
         } else {
             progress("not submitted: " + result.cause);

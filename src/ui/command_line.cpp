@@ -8,14 +8,16 @@
 
 namespace vantrel {
 
-std::optional<int> parseQtCommandLine(const QString& program, const QString& description, const QStringList& arguments)
+std::optional<int> parseQtCommandLine(
+    const QString& program, const QString& description, const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
-    const QCommandLineOption help({ QStringLiteral("h"), QStringLiteral("help") },
-        QStringLiteral("Print this help and exit."));
+    const QCommandLineOption help(
+        { QStringLiteral("h"), QStringLiteral("help") }, QStringLiteral("Print this help and exit."));
     parser.addOption(help);
-    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Print the version and exit."));
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Print the version and exit."));
     parser.addOption(version);
     QString error;
     if (!parser.parse(arguments))

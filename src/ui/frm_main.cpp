@@ -220,8 +220,12 @@ void frmMain::Form_Load()
     for (int i = 0; i < kTickerLineCount; ++i)
         TickerLines[i] = QString::fromLatin1(kTickerScript[i].data(), qsizetype(kTickerScript[i].size()));
 
-    const QString folder = m_programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : m_programFolder;
-    MyPath = programPath(QFile::decodeName(chooseDataFolder(QFile::encodeName(folder).constData()).c_str()));
+    // A folder the caller names (tests, benchmarks) is taken as it is.
+    QString folder = m_programFolder;
+    if (folder.isEmpty())
+        folder = QFile::decodeName(
+            chooseDataFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).constData()).c_str());
+    MyPath = programPath(folder);
     ColorStatusLabels();
     QCoreApplication::processEvents();
 

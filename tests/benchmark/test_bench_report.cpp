@@ -152,8 +152,8 @@ TEST(BenchJson, HoldsEveryRunTheSummaryAndTheMachine)
     EXPECT_EQ(two.at("ended_by"), "max_15_runs");
     EXPECT_EQ(two.at("score").dump(), "1.5");
     EXPECT_EQ(two.at("machine"),
-        nlohmann::json({ { "processor", "Some CPU" }, { "logical_cores", 2 }, { "kernel", "Linux 6.1.0 x86_64" },
-            { "compiler", "GCC 12.2.0" } }));
+        nlohmann::json({ { "processor", "Some CPU" }, { "logical_cores", 2 },
+            { "kernel", "Linux 6.1.0 x86_64" }, { "compiler", "GCC 12.2.0" } }));
 
     const auto one = runsJson({ first }, std::nullopt, machine);
     EXPECT_EQ(one.begin().key(), "version");
@@ -188,7 +188,8 @@ Output runBench(const std::string& arguments)
 {
     Output out;
     test::TempDir dir;
-    FILE* pipe = popen((std::string(VANTREL_BENCH_PROGRAM) + " " + arguments + " 2>" + dir.file("errors")).c_str(), "r");
+    FILE* pipe = popen(
+        (std::string(VANTREL_BENCH_PROGRAM) + " " + arguments + " 2>" + dir.file("errors")).c_str(), "r");
     if (!pipe)
         return out;
     char buffer[4096];
@@ -211,8 +212,8 @@ TEST_P(BadArgumentsTest, AreRefusedWithoutRunning)
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, BadArgumentsTest,
-    testing::Values("--runs", "--runs 0", "--runs -1", "--runs 2x", "--runs 1001", "--runs automatic", "--fast",
-        "--runs 2 --runs 3", "--name me", "--submit --web"));
+    testing::Values("--runs", "--runs 0", "--runs -1", "--runs 2x", "--runs 1001", "--runs automatic",
+        "--fast", "--runs 2 --runs 3", "--name me", "--submit --web"));
 
 struct SubmitCheckCase {
     const char* arguments;
@@ -231,12 +232,15 @@ TEST_P(SubmitCheckTest, RefusesBeforeRunning)
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, SubmitCheckTest,
-    testing::Values(SubmitCheckCase { "--os 'Win XP' --processor P", "You must specify your name (or nickname)." },
-        SubmitCheckCase { "--name '' --os 'Win XP' --processor P", "You must specify your name (or nickname)." },
+    testing::Values(
+        SubmitCheckCase { "--os 'Win XP' --processor P", "You must specify your name (or nickname)." },
+        SubmitCheckCase {
+            "--name '' --os 'Win XP' --processor P", "You must specify your name (or nickname)." },
         SubmitCheckCase { "--name N --processor P", "You must specify your OS." },
         SubmitCheckCase { "--name N --os 'Win 7' --processor P", "You must specify your OS." },
         SubmitCheckCase { "--name N --os 'Win XP'", "You must give your processor's description." },
-        SubmitCheckCase { "--name N --os 'Win XP' --processor ''", "You must give your processor's description." }));
+        SubmitCheckCase {
+            "--name N --os 'Win XP' --processor ''", "You must give your processor's description." }));
 
 std::string hostFlags(const ResultsHost& host)
 {
@@ -273,9 +277,9 @@ TEST(BenchProgram, OneRunPrintsEveryLineAndAnUnreachableHostFailsWithTheCause)
 TEST(BenchProgram, SubmitsItsScoreToTheHostAndSaysSoInJson)
 {
     test::ResultsHostProcess host;
-    const Output out = runBench(
-        "--json --submit --name 'Zoë' --email z@example.org --os 'Win 2K' --processor 'Two cores'"
-        + hostFlags(host.host()));
+    const Output out
+        = runBench("--json --submit --name 'Zoë' --email z@example.org --os 'Win 2K' --processor 'Two cores'"
+            + hostFlags(host.host()));
     ASSERT_EQ(out.status, 0) << out.errors;
     const auto json = nlohmann::json::parse(out.text);
     EXPECT_EQ(json.at("runs").size(), 1u);
