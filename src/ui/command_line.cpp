@@ -19,6 +19,20 @@ std::optional<int> parseQtCommandLine(
     const QCommandLineOption version(
         QStringLiteral("version"), QStringLiteral("Print the version and exit."));
     parser.addOption(version);
+    // Qt's own options (-platform offscreen, -style fusion, ...) are the application object's
+    // to take later; they pass here unseen.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char* name : { "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+             "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet" }) {
+        QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : { "reverse", "widgetcount", "nograb", "dograb", "sync" }) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
     QString error;
     if (!parser.parse(arguments))
         error = parser.errorText();
