@@ -1,6 +1,7 @@
 // How close the six test loops run to the limit the clock sets: steps per second of one real
 // run beside the cost of one bare timer read (and, for scale, of the reads it replaces).
 #include "benchmark/bench_report.h"
+#include "benchmark/console_args.h"
 #include "benchmark/real_services.h"
 
 #include <algorithm>
@@ -31,8 +32,12 @@ template <class Read> double nanosecondsPerRead(Read read, int reads = kReads)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    CLI::App app { "Steps per second of each test next to the cost of one timer read (about ten seconds).",
+        "vantrel3-run-bench" };
+    if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
+        return *exitCode;
     const vantrel::RealClock clock;
     const double timerNs = nanosecondsPerRead([&] { return clock.timer(); });
     const double gettimeNs = nanosecondsPerRead([] {

@@ -1,5 +1,6 @@
 // Decoding speed of the shared results file: 100,000 generated records (about
 // 7 MB) decoded whole, next to a plain copy of the same bytes as the ceiling.
+#include "bench_console.h"
 #include "sample_results.h"
 #include "submit/results_file.h"
 
@@ -72,9 +73,9 @@ BENCHMARK(EncodeResultRecords)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
+    if (const auto exitCode = vantrel::bench::initializeBenchmark(&argc, argv, "vantrel3-decode-bench",
+            "Decodes a generated results file of 100,000 records next to a plain copy of its bytes."))
+        return *exitCode;
     benchmark::AddCustomContext("records", std::to_string(kRecords));
     benchmark::AddCustomContext("file bytes", std::to_string(recordsFile().size()));
     benchmark::RunSpecifiedBenchmarks();

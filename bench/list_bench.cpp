@@ -7,6 +7,7 @@
 #include "compare/results_list_model.h"
 #include "sample_results.h"
 #include "submit/results_file.h"
+#include "ui/command_line.h"
 #include "ui/frm_main.h"
 
 #include <QApplication>
@@ -47,6 +48,13 @@ double ms(const QElapsedTimer& timer)
 
 int main(int argc, char** argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (const auto exitCode = vantrel::parseQtCommandLine(QStringLiteral("vantrel3-list-bench"),
+            QStringLiteral("Fills the comparison list with 100,000 rows and reports the time and memory."),
+            arguments))
+        return *exitCode;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

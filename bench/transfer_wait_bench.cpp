@@ -2,6 +2,7 @@
 // host throttled, runs an FTP upload, an FTP download and an HTTP download through the
 // transfer control while polling StillExecuting as the windows do (with a no-op yield
 // in between), and prints the process's CPU time as a share of one core.
+#include "benchmark/console_args.h"
 #include "remote/curl_inet.h"
 #include "results_host_process.h"
 
@@ -47,8 +48,19 @@ bool measure(const char* name, const std::function<bool(CurlInet&)>& start, Curl
 
 int main(int argc, char** argv)
 {
-    const long rate = argc > 1 ? std::atol(argv[1]) : 64 * 1024;
-    const long bytes = argc > 2 ? std::atol(argv[2]) : 4 * rate;
+    CLI::App app { "CPU spent while waiting on a deliberately slow transfer, as a share of one core.",
+        "vantrel3-wait-bench" };
+    long rate = 64 * 1024;
+    long bytes = 0;
+    app.add_option("rate", rate, "Bytes per second the local results host lets through")
+        ->capture_default_str()
+        ->check(CLI::Range(1024L, 1L << 30));
+    app.add_option("bytes", bytes, "Size of the file sent each way (default: four seconds' worth)")
+        ->check(CLI::Range(1L, 1L << 30));
+    if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
+        return *exitCode;
+    if (bytes == 0)
+        bytes = 4 * rate;
     std::printf("results host throttled to %ld bytes/s, file of %ld bytes\n", rate, bytes);
 
     ResultsHostProcess host({ .throttle = rate });

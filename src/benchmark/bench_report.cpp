@@ -6,7 +6,10 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <numeric>
+#include <sys/utsname.h>
+#include <thread>
 
 namespace vantrel {
 
@@ -105,15 +108,66 @@ double coefficientOfVariation(const std::vector<double>& values)
     return std::sqrt(squares / n) / mean;
 }
 
-std::string formatSummary(const std::vector<double>& scores)
+std::optional<RunsEnd> autoRunsEnd(const std::vector<double>& scores)
+{
+    const int runs = static_cast<int>(scores.size());
+    if (runs < kAutoRunsMin)
+        return std::nullopt;
+    if (coefficientOfVariation(scores) <= kAutoRunsCv)
+        return RunsEnd::Steady;
+    if (runs >= kAutoRunsMax)
+        return RunsEnd::MaxRuns;
+    return std::nullopt;
+}
+
+std::string runsEndName(RunsEnd end)
+{
+    return end == RunsEnd::Steady ? "cv_at_most_1_percent" : "max_15_runs";
+}
+
+std::string formatSummary(const std::vector<double>& scores, std::optional<RunsEnd> end)
 {
     const double median = medianOf(scores);
     std::string text;
     text += line("runs", std::to_string(scores.size()));
     text += line("median_score", FormatGeneralNumber(median));
     text += line("score_cv_percent", fixed(coefficientOfVariation(scores) * 100, 3));
+    if (end)
+        text += line("ended_by", runsEndName(*end));
     text += line("score", FormatGeneralNumber(median));
     return text;
+}
+
+std::string processorModelFrom(std::istream& cpuinfo)
+{
+    std::string text;
+    while (std::getline(cpuinfo, text)) {
+        const auto colon = text.find(':');
+        if (colon == std::string::npos || text.rfind("model name", 0) != 0)
+            continue;
+        const auto begin = text.find_first_not_of(" \t", colon + 1);
+        return begin == std::string::npos ? std::string() : text.substr(begin);
+    }
+    return {};
+}
+
+MachineInfo describeMachine()
+{
+    MachineInfo machine;
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    machine.processor = processorModelFrom(cpuinfo);
+    machine.logicalCores = std::thread::hardware_concurrency();
+    utsname names {};
+    if (uname(&names) == 0)
+        machine.kernel = std::string(names.sysname) + " " + names.release + " " + names.machine;
+#if defined(__clang__)
+    machine.compiler = "clang " __clang_version__;
+#elif defined(__GNUC__)
+    machine.compiler = "GCC " __VERSION__;
+#else
+    machine.compiler = "unknown";
+#endif
+    return machine;
 }
 
 } // namespace vantrel

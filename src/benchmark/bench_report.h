@@ -4,6 +4,8 @@
 
 #include <array>
 #include <chrono>
+#include <istream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +48,35 @@ double medianOf(std::vector<double> values);
 // Standard deviation over mean (population), 0 for fewer than two values or a zero mean.
 double coefficientOfVariation(const std::vector<double>& values);
 
-// Median score, its coefficient of variation in percent, and last "score: " the median.
-std::string formatSummary(const std::vector<double>& scores);
+// What ended a "--runs auto" series.
+enum class RunsEnd {
+    Steady, // the coefficient of variation reached kAutoRunsCv
+    MaxRuns, // kAutoRunsMax runs without that
+};
+
+// A lone score on a busy machine is noise: "--runs auto" repeats until the scores agree.
+inline constexpr int kAutoRunsMin = 3;
+inline constexpr int kAutoRunsMax = 15;
+inline constexpr double kAutoRunsCv = 0.01;
+
+// Whether a "--runs auto" series stops after these scores, and why; nullopt to go on.
+std::optional<RunsEnd> autoRunsEnd(const std::vector<double>& scores);
+// "cv_at_most_1_percent" or "max_15_runs", in the text and the JSON output alike.
+std::string runsEndName(RunsEnd end);
+
+// Median score, its coefficient of variation in percent, what ended an automatic series,
+// and last "score: " the median.
+std::string formatSummary(const std::vector<double>& scores, std::optional<RunsEnd> end = std::nullopt);
+
+struct MachineInfo {
+    std::string processor; // model name, empty when unknown
+    unsigned logicalCores = 0;
+    std::string kernel; // "Linux 6.1.0-18-amd64 x86_64"
+    std::string compiler; // the compiler that built this program
+};
+
+// The first "model name" in the text of /proc/cpuinfo; empty when there is none.
+std::string processorModelFrom(std::istream& cpuinfo);
+MachineInfo describeMachine();
 
 } // namespace vantrel

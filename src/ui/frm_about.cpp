@@ -24,7 +24,7 @@ frmAbout::frmAbout(QWidget* parent)
     setFont(formFont());
 
     Label1 = makeLabel(this, QStringLiteral("Label1"),
-        QStringLiteral("Vantrel 3 by Tobias Wrenfield (t0bi)  This version contains an Easter Egg!!"),
+        QStringLiteral("Vantrel 3 by the Vantrel 3 developers  This version contains an Easter Egg!!"),
         twipRect(120, 120, 3735, 495), Qt::AlignLeft | Qt::AlignTop);
     Label1->setWordWrap(true);
 

@@ -1,5 +1,6 @@
 #include "ui/frm_main.h"
 
+#include "benchmark/program_folder.h"
 #include "benchmark/score_file.h"
 #include "compare/frm_compare.h"
 #include "submit/frm_submit.h"
@@ -219,8 +220,12 @@ void frmMain::Form_Load()
     for (int i = 0; i < kTickerLineCount; ++i)
         TickerLines[i] = QString::fromLatin1(kTickerScript[i].data(), qsizetype(kTickerScript[i].size()));
 
-    MyPath
-        = programPath(m_programFolder.isEmpty() ? QCoreApplication::applicationDirPath() : m_programFolder);
+    // A folder the caller names (tests, benchmarks) is taken as it is.
+    QString folder = m_programFolder;
+    if (folder.isEmpty())
+        folder = QFile::decodeName(
+            chooseDataFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).constData()).c_str());
+    MyPath = programPath(folder);
     ColorStatusLabels();
     QCoreApplication::processEvents();
 

@@ -31,7 +31,8 @@ public:
 
     // Last score; 0 means no benchmark has been run.
     double Score = 0;
-    // The program folder, always ending in the native separator.
+    // Folder of the score file and the local copy: the program's own, or the user's data folder
+    // when the program may not write there. Always ends in the native separator.
     QString MyPath;
     // Drives the caption ticker; the submission window starts it.
     QTimer* Timer1 = nullptr;

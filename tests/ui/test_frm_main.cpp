@@ -381,7 +381,7 @@ void TestFrmMain::aboutBox()
         QVERIFY(label);
         QCOMPARE(label->geometry(), QRect(8, 8, 249, 33));
         QVERIFY(label->text().startsWith(QStringLiteral("Vantrel 3 by ")));
-        QVERIFY(label->text().endsWith(QStringLiteral(")  This version contains an Easter Egg!!")));
+        QVERIFY(label->text().endsWith(QStringLiteral(" developers  This version contains an Easter Egg!!")));
         QVERIFY(label->wordWrap());
         auto* ok = about->findChild<QPushButton*>(QStringLiteral("Command1"));
         QVERIFY(ok);
