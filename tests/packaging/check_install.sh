@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks the menu entry, the AppStream
 # file, the manual pages and every icon size there.
-# Usage: check_install.sh BUILD_DIR "SIZE..."
+# Usage: check_install.sh BUILD_DIR "SIZE;SIZE;..."
 set -euo pipefail
 build=$1
-sizes=$2
+sizes=${2//;/ }
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -17,6 +17,7 @@ metainfo=("$share"/metainfo/*.metainfo.xml)
 [[ -f ${metainfo[0]} ]] || fail "no AppStream file"
 appstreamcli validate --no-net "${metainfo[0]}" || fail "AppStream file"
 
+[[ -n $sizes ]] || fail "no icon sizes given"
 for size in $sizes; do
   png=$share/icons/hicolor/${size}x${size}/apps/vantrel3.png
   [[ -f $png ]] || fail "no ${size}px icon"
