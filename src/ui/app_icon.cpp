@@ -7,43 +7,56 @@ namespace vantrel {
 
 namespace {
 
-// Drawn on a 16-unit grid and scaled, so both sizes share one picture. The colours
-// are all from the classic 16-colour palette.
-QPixmap drawIcon(int size)
-{
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    const qreal u = size / 16.0;
-    auto cell = [u](qreal x, qreal y, qreal w, qreal h) { return QRectF(x * u, y * u, w * u, h * u); };
+struct Cell {
+    int x, y, w, h;
+    QRgb colour;
+};
 
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0));
-    p.drawRect(cell(0, 0, 16, 16));
-    p.setBrush(QColor(128, 128, 128));
-    p.drawRect(cell(1, 1, 14, 14));
-    p.setBrush(QColor(0, 0, 0));
-    p.drawRect(cell(2, 2, 12, 12));
-
-    p.setBrush(QColor(0, 255, 0));
-    p.drawRect(cell(3, 9, 3, 4));
-    p.setBrush(QColor(255, 255, 0));
-    p.drawRect(cell(7, 6, 3, 7));
-    p.setBrush(QColor(255, 0, 0));
-    p.drawRect(cell(11, 3, 2, 10));
-
-    p.setBrush(QColor(255, 255, 255));
-    p.drawRect(cell(3, 13, 10, 1));
-    return pixmap;
-}
+// Drawn on a 16-unit grid and scaled, so every size shares one picture. The colours
+// are all from the classic 16-colour palette. Later cells paint over earlier ones.
+constexpr Cell kCells[] = {
+    {0, 0, 16, 16, 0xff000000},
+    {1, 1, 14, 14, 0xff808080},
+    {2, 2, 12, 12, 0xff000000},
+    {3, 9, 3, 4, 0xff00ff00},
+    {7, 6, 3, 7, 0xffffff00},
+    {11, 3, 2, 10, 0xffff0000},
+    {3, 13, 10, 1, 0xffffffff},
+};
 
 } // namespace
+
+QImage drawAppIcon(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setPen(Qt::NoPen);
+    const qreal u = size / 16.0;
+    for (const Cell& c : kCells) {
+        p.setBrush(QColor::fromRgba(c.colour));
+        p.drawRect(QRectF(c.x * u, c.y * u, c.w * u, c.h * u));
+    }
+    return image;
+}
+
+QString appIconSvg()
+{
+    QString svg = QStringLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 16 16\" "
+        "shape-rendering=\"crispEdges\">\n");
+    for (const Cell& c : kCells)
+        svg += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"/>\n")
+                   .arg(c.x).arg(c.y).arg(c.w).arg(c.h)
+                   .arg(QColor::fromRgba(c.colour).name());
+    return svg + QStringLiteral("</svg>\n");
+}
 
 QIcon appIcon()
 {
     QIcon icon;
-    icon.addPixmap(drawIcon(32));
-    icon.addPixmap(drawIcon(16));
+    icon.addPixmap(QPixmap::fromImage(drawAppIcon(32)));
+    icon.addPixmap(QPixmap::fromImage(drawAppIcon(16)));
     return icon;
 }
 
