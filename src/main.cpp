@@ -1,7 +1,9 @@
+#include "ui/end_signals.h"
 #include "ui/form_layout.h"
 #include "ui/frm_main.h"
 
 #include <QApplication>
+#include <csignal>
 
 int main(int argc, char** argv)
 {
@@ -9,6 +11,15 @@ int main(int argc, char** argv)
     // Message boxes and anything else without a font of its own use the forms' face.
     QApplication::setFont(vantrel::formFont());
     vantrel::frmMain w;
+
+    // Ended from outside (kill, logout, the session ending): the score is kept all the same.
+    vantrel::EndSignals endSignals({ SIGTERM, SIGHUP });
+    QObject::connect(&endSignals, &vantrel::EndSignals::received, &w, &vantrel::frmMain::endFromOutside);
+#ifndef QT_NO_SESSIONMANAGER
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &w, [&w] { w.saveScoreFile(); });
+#endif
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &w, [&w] { w.saveScoreFile(); });
+
     w.Form_Load();
     return app.exec();
 }
