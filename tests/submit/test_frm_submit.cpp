@@ -573,8 +573,6 @@ void TestFrmSubmit::openedFromMainWindow()
         qPrintable(m_messages.isEmpty() ? QString() : m_messages[0].text));
     QCOMPARE(hostFile(),
         bytes(kTwoRecords + EncodeResultRecord({ "Ann", "", "Win XP", "Pentium III 1 GHz", 4242 })));
-    QCOMPARE(m_messages.size(), 1);
-    QCOMPARE(m_messages[0].title, QStringLiteral("Thanks"));
     QVERIFY(!QApplication::activeModalWidget());
 }
 
