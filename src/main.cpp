@@ -1,4 +1,5 @@
 #include "ui/end_signals.h"
+#include "ui/focus_style.h"
 #include "ui/form_layout.h"
 #include "ui/frm_main.h"
 
@@ -8,6 +9,8 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // The platform's look, with a keyboard focus that can be seen.
+    QApplication::setStyle(new vantrel::FocusStyle);
     // Message boxes and anything else without a font of its own use the forms' face.
     QApplication::setFont(vantrel::formFont());
     vantrel::frmMain w;

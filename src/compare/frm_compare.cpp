@@ -64,12 +64,35 @@ protected:
         return QTableView::moveCursor(action, modifiers);
     }
 
+    // Scrolling moves pixels: the dotted edge is drawn anew instead of moving with them.
+    void scrollContentsBy(int dx, int dy) override
+    {
+        QTableView::scrollContentsBy(dx, dy);
+        if (hasFocus())
+            viewport()->update();
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QTableView::focusInEvent(event);
+        viewport()->update();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QTableView::focusOutEvent(event);
+        viewport()->update();
+    }
+
     void paintEvent(QPaintEvent* event) override
     {
         QTableView::paintEvent(event);
+        QPainter painter(viewport());
+        // The frame's own focus colour is one thin line: a dotted edge makes the focus plain.
+        if (hasFocus()) {
+            painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+            painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+        }
         if (m_emptyText.isEmpty() || (model() && model()->rowCount() > 0))
             return;
-        QPainter painter(viewport());
         painter.setPen(QColor(128, 128, 128));
         const QRect area = viewport()->rect().adjusted(4, 0, -4, 0);
         painter.drawText(area, Qt::AlignCenter, fontMetrics().elidedText(m_emptyText, Qt::ElideRight, area.width()));
@@ -128,6 +151,8 @@ void frmCompare::buildControls()
     lstCompare->setSelectionMode(QAbstractItemView::SingleSelection);
     lstCompare->setSelectionBehavior(QAbstractItemView::SelectRows);
     lstCompare->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the list for the buttons, as it does a list; arrows move within it.
+    lstCompare->setTabKeyNavigation(false);
     lstCompare->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     lstCompare->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     // Fixed, equal row heights: 100,000 rows are laid out without measuring any of them.
