@@ -124,7 +124,7 @@ double LoadScore(const std::string& path)
 bool SaveScore(const std::string& path, double score)
 {
     // A file the user made read-only stays as it is, as it would under an in-place write.
-    struct stat old {};
+    struct stat old { };
     const bool exists = ::stat(path.c_str(), &old) == 0;
     if (exists && (!S_ISREG(old.st_mode) || ::access(path.c_str(), W_OK) != 0))
         return false;
@@ -133,8 +133,8 @@ bool SaveScore(const std::string& path, double score)
     if (exists && !readWhole(path, content))
         return false;
     const auto bytes = encodeScore(score);
-    content.replace(0, std::min(content.size(), kScoreBytes), reinterpret_cast<const char*>(bytes.data()),
-        bytes.size());
+    content.replace(
+        0, std::min(content.size(), kScoreBytes), reinterpret_cast<const char*>(bytes.data()), bytes.size());
 
     // The new content goes to a file of its own in the same folder and is renamed over
     // the old one, so a full disk or an end half-way leaves the old file whole.
@@ -148,7 +148,8 @@ bool SaveScore(const std::string& path, double score)
     }
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, content) && (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && ::fsync(fd) == 0;
+    bool ok
+        = writeAll(fd, content) && (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {

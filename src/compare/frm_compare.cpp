@@ -95,7 +95,8 @@ protected:
             return;
         painter.setPen(QColor(128, 128, 128));
         const QRect area = viewport()->rect().adjusted(4, 0, -4, 0);
-        painter.drawText(area, Qt::AlignCenter, fontMetrics().elidedText(m_emptyText, Qt::ElideRight, area.width()));
+        painter.drawText(
+            area, Qt::AlignCenter, fontMetrics().elidedText(m_emptyText, Qt::ElideRight, area.width()));
     }
 
 private:

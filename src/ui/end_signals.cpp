@@ -35,7 +35,7 @@ EndSignals::EndSignals(std::initializer_list<int> signalNumbers, QObject* parent
     m_notifier = new QSocketNotifier(s_pair[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &EndSignals::readPending);
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

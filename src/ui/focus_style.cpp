@@ -44,7 +44,8 @@ void FocusStyle::drawControl(
     if (!hasKeyboardFocus(option))
         return;
     if (element == CE_PushButton)
-        drawDottedRect(painter, option->rect.adjusted(4, 4, -4, -4), option->palette.color(QPalette::ButtonText));
+        drawDottedRect(
+            painter, option->rect.adjusted(4, 4, -4, -4), option->palette.color(QPalette::ButtonText));
     else if (element == CE_ShapedFrame && qobject_cast<const QAbstractItemView*>(widget))
         drawFocusFrame(painter, option->rect, option->palette.color(QPalette::Highlight));
 }

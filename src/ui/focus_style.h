@@ -11,8 +11,8 @@ class FocusStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
 
-    void drawControl(
-        ControlElement element, const QStyleOption* option, QPainter* painter, const QWidget* widget) const override;
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+        const QWidget* widget) const override;
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
         const QWidget* widget) const override;
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
