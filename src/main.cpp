@@ -1,8 +1,11 @@
 #include "ui/command_line.h"
+#include "ui/end_signals.h"
+#include "ui/focus_style.h"
 #include "ui/form_layout.h"
 #include "ui/frm_main.h"
 
 #include <QApplication>
+#include <csignal>
 
 int main(int argc, char** argv)
 {
@@ -15,9 +18,22 @@ int main(int argc, char** argv)
             QStringLiteral("Vantrel 3, a small desktop CPU benchmark."), arguments))
         return *exitCode;
     QApplication app(argc, argv);
+    // Lets Wayland desktops match the window to its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vantrel3"));
+    // The platform's look, with a keyboard focus that can be seen.
+    QApplication::setStyle(new vantrel::FocusStyle);
     // Message boxes and anything else without a font of its own use the forms' face.
     QApplication::setFont(vantrel::formFont());
     vantrel::frmMain w;
+
+    // Ended from outside (kill, logout, the session ending): the score is kept all the same.
+    vantrel::EndSignals endSignals({ SIGTERM, SIGHUP });
+    QObject::connect(&endSignals, &vantrel::EndSignals::received, &w, &vantrel::frmMain::endFromOutside);
+#ifndef QT_NO_SESSIONMANAGER
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &w, [&w] { w.saveScoreFile(); });
+#endif
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &w, [&w] { w.saveScoreFile(); });
+
     w.Form_Load();
     return app.exec();
 }

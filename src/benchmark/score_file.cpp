@@ -1,5 +1,6 @@
 #include "benchmark/score_file.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -48,11 +50,11 @@ bool readAtStart(int fd, std::array<unsigned char, kScoreBytes>& bytes)
     return true;
 }
 
-bool writeAtStart(int fd, const std::array<unsigned char, kScoreBytes>& bytes)
+bool writeAll(int fd, const std::string& bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t put = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
@@ -60,6 +62,40 @@ bool writeAtStart(int fd, const std::array<unsigned char, kScoreBytes>& bytes)
         done += static_cast<std::size_t>(put);
     }
     return true;
+}
+
+bool readWhole(const std::string& path, std::string& bytes)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bytes.clear();
+    char buffer[4096];
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            ok = false;
+        if (got <= 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Makes the rename itself last through a power cut; a folder that can't be opened is no error.
+void syncFolderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 std::string charsToString(char* first, std::to_chars_result result)
@@ -87,13 +123,41 @@ double LoadScore(const std::string& path)
 
 bool SaveScore(const std::string& path, double score)
 {
-    // No O_TRUNC: whatever follows the first 8 bytes stays as it is.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // A file the user made read-only stays as it is, as it would under an in-place write.
+    struct stat old { };
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && (!S_ISREG(old.st_mode) || ::access(path.c_str(), W_OK) != 0))
+        return false;
+
+    std::string content;
+    if (exists && !readWhole(path, content))
+        return false;
+    const auto bytes = encodeScore(score);
+    content.replace(
+        0, std::min(content.size(), kScoreBytes), reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+    // The new content goes to a file of its own in the same folder and is renamed over
+    // the old one, so a full disk or an end half-way leaves the old file whole.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = path + ".new" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
-    const bool written = writeAtStart(fd, encodeScore(score));
-    const bool closed = ::close(fd) == 0;
-    return written && closed;
+    bool ok
+        = writeAll(fd, content) && (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    syncFolderOf(path);
+    return true;
 }
 
 std::string FormatGeneralNumber(double value)

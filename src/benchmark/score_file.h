@@ -12,7 +12,8 @@ inline constexpr const char* kScoreFileName = "Vantrel3.ini";
 // can't be read (or a file shorter than 8 bytes) gives 0.
 double LoadScore(const std::string& path);
 
-// Writes the 8 bytes at offset 0. Returns false when the file can't be written.
+// Writes the 8 bytes at offset 0 through a new file renamed over the old one, so the old
+// file stays whole when writing fails. Returns false when the file can't be written.
 bool SaveScore(const std::string& path, double score);
 
 // Whole numbers as plain digits, others with up to 15 significant digits; no grouping.

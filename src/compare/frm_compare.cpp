@@ -6,6 +6,7 @@
 #include "compare/results_table.h"
 #include "compare/twip_shape.h"
 #include "remote/curl_inet.h"
+#include "remote/transfer_cause.h"
 #include "submit/frm_submit.h"
 #include "submit/ftp_account.h"
 #include "submit/results_file.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -40,6 +42,66 @@ constexpr int kValueLabelLeft = 6960;
 constexpr Qt::Alignment kTopLeft = Qt::AlignLeft | Qt::AlignTop;
 
 } // namespace
+
+// The results list; while it has no rows it says why in grey across its middle.
+class ResultsView : public QTableView {
+public:
+    using QTableView::QTableView;
+
+    const QString& emptyText() const { return m_emptyText; }
+    void setEmptyText(const QString& text)
+    {
+        m_emptyText = text;
+        viewport()->update();
+    }
+
+protected:
+    // Home and End go to the first and last row, as in a list, not to the row's ends.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        if (action == MoveHome || action == MoveEnd)
+            modifiers |= Qt::ControlModifier;
+        return QTableView::moveCursor(action, modifiers);
+    }
+
+    // Scrolling moves pixels: the dotted edge is drawn anew instead of moving with them.
+    void scrollContentsBy(int dx, int dy) override
+    {
+        QTableView::scrollContentsBy(dx, dy);
+        if (hasFocus())
+            viewport()->update();
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QTableView::focusInEvent(event);
+        viewport()->update();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QTableView::focusOutEvent(event);
+        viewport()->update();
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        QTableView::paintEvent(event);
+        QPainter painter(viewport());
+        // The frame's own focus colour is one thin line: a dotted edge makes the focus plain.
+        if (hasFocus()) {
+            painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+            painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+        }
+        if (m_emptyText.isEmpty() || (model() && model()->rowCount() > 0))
+            return;
+        painter.setPen(QColor(128, 128, 128));
+        const QRect area = viewport()->rect().adjusted(4, 0, -4, 0);
+        painter.drawText(
+            area, Qt::AlignCenter, fontMetrics().elidedText(m_emptyText, Qt::ElideRight, area.width()));
+    }
+
+private:
+    QString m_emptyText;
+};
 
 frmCompare::frmCompare(frmMain& main, QWidget* parent)
     : QDialog(parent)
@@ -76,7 +138,8 @@ void frmCompare::buildControls()
     Label4->setWordWrap(true);
 
     // Created in tab order: the list, then the two buttons.
-    lstCompare = new QTableView(this);
+    m_view = new ResultsView(this);
+    lstCompare = m_view;
     lstCompare->setObjectName(QStringLiteral("lstCompare"));
     lstCompare->setGeometry(twipRect(120, 600, 7215, 3135));
     m_model = new ResultsListModel(lstCompare);
@@ -89,6 +152,8 @@ void frmCompare::buildControls()
     lstCompare->setSelectionMode(QAbstractItemView::SingleSelection);
     lstCompare->setSelectionBehavior(QAbstractItemView::SelectRows);
     lstCompare->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the list for the buttons, as it does a list; arrows move within it.
+    lstCompare->setTabKeyNavigation(false);
     lstCompare->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     lstCompare->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     // Fixed, equal row heights: 100,000 rows are laid out without measuring any of them.
@@ -106,6 +171,9 @@ void frmCompare::buildControls()
         lstCompare->setColumnWidth(column, px(ResultsListModel::columnWidthTwips(column)));
     }
     connect(lstCompare, &QAbstractItemView::clicked, this, [this] { lstCompare_Click(); });
+    // The graph follows the selection however it moves: arrows, Page Up/Down, Home/End.
+    connect(lstCompare->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        [this] { lstCompare_Click(); });
 
     cmdDownload = makeButton(this, QStringLiteral("cmdDownload"), QStringLiteral("> Download Data <"),
         twipRect(720, 3840, 2775, 375));
@@ -204,16 +272,19 @@ void frmCompare::cmdDownload_Click()
 
     // An error status (a 404 page, a 500), a transfer cut short or one that
     // failed brings no results file: none of it is taken for records.
-    if (!inet->outcome().ok())
+    const TransferOutcome outcome = inet->outcome();
+    if (!outcome.ok())
         body.clear();
 
     bool written = false;
+    QString writeError;
     {
         QFile file(path);
         if (file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
             const auto size = static_cast<qint64>(body.size());
             written = file.write(body.data(), size) == size && file.flush();
         }
+        writeError = file.errorString();
     }
 
     {
@@ -233,7 +304,26 @@ void frmCompare::cmdDownload_Click()
     else
         m_model->clear();
 
-    finishDownload();
+    // A missing shared file (a 404) only means that nobody has submitted yet.
+    const bool missing = outcome.status == TransferStatus::HttpError && outcome.httpStatus == 404;
+    QString whyEmpty;
+    if (!outcome.ok() && !missing) {
+        whyEmpty = QStringLiteral("The results could not be downloaded: %1.")
+                       .arg(QString::fromStdString(describeTransferFailure(outcome)));
+    } else if (!written) {
+        QString cause = writeError;
+        if (!cause.isEmpty())
+            cause[0] = cause[0].toLower();
+        whyEmpty = QStringLiteral("The local copy could not be written: %1.").arg(cause);
+    } else {
+        whyEmpty = QStringLiteral("No results have been submitted yet.");
+    }
+    finishDownload(whyEmpty);
+}
+
+QString frmCompare::emptyListText() const
+{
+    return m_model->rowCount() > 0 ? QString() : m_view->emptyText();
 }
 
 void frmCompare::listLocalCopy()
@@ -257,8 +347,9 @@ void frmCompare::listLocalCopy()
         m_model->setTable(ResultsTable(std::move(bytes)));
 }
 
-void frmCompare::finishDownload()
+void frmCompare::finishDownload(const QString& whyEmpty)
 {
+    m_view->setEmptyText(m_model->rowCount() > 0 ? QString() : whyEmpty);
     m_downloading = false;
     cmdDownload->setEnabled(true);
     cmdDownload->setText(QStringLiteral("Refresh list"));

@@ -15,6 +15,7 @@ class frmMain;
 class InetControl;
 class ResultsListModel;
 class TwipShape;
+class ResultsView;
 
 // "Online Compare": downloads the shared results file, lists every result and
 // draws the own score against a clicked row's score as two bars.
@@ -40,6 +41,8 @@ public:
     // True while a download waits on the network.
     bool isDownloading() const { return m_downloading; }
     ResultsListModel* listModel() const { return m_model; }
+    // Why the last download listed nothing, shown in the empty list; empty while rows show.
+    QString emptyListText() const;
 
     QLabel* Label4 = nullptr;
     QTableView* lstCompare = nullptr;
@@ -65,11 +68,12 @@ private:
     QString localCopyPath() const;
     // Puts two thirds of a (self-sized) value label left of its bar's right end.
     void placeValueLabel(QLabel* label, const TwipShape* bar);
-    void finishDownload();
+    void finishDownload(const QString& whyEmpty);
 
     frmMain& m_main;
     std::shared_ptr<InetControl> Inet1;
     ResultsListModel* m_model = nullptr;
+    ResultsView* m_view = nullptr;
     std::int32_t FullWidth = 0;
     bool m_downloading = false;
     bool m_centred = false;

@@ -56,6 +56,7 @@ frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
     Label2 = makeLabel(
         this, QStringLiteral("Label2"), QStringLiteral("Email Address:"), twipRect(120, 840, 1935, 255));
     txtEmail = makeTextBox(this, QStringLiteral("txtEmail"), twipRect(120, 1080, 3135, 285));
+    txtEmail->setToolTip(QStringLiteral("This address is shown to everyone who compares results."));
     Label3 = makeLabel(this, QStringLiteral("Label3"), QStringLiteral("Your OS (required):"),
         twipRect(120, 1560, 1695, 255));
     cboOS = new QComboBox(this);

@@ -28,7 +28,6 @@ frmAbout::frmAbout(QWidget* parent)
         twipRect(120, 120, 3735, 495), Qt::AlignLeft | Qt::AlignTop);
     Label1->setWordWrap(true);
 
-    // Enter presses OK only while it has the focus; Escape does nothing.
     Command1
         = makeButton(this, QStringLiteral("Command1"), QStringLiteral("OK"), twipRect(1200, 720, 1695, 375));
     Command1->setFocus();
@@ -45,12 +44,17 @@ void frmAbout::Command1_Click()
 
 void frmAbout::keyPressEvent(QKeyEvent* event)
 {
-    // No cancel button: Escape must not close the box.
-    if (event->key() == Qt::Key_Escape) {
+    // OK is neither default nor cancel button, yet Enter and Escape close the box as it does.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
         event->accept();
+        Command1_Click();
         return;
+    default:
+        QDialog::keyPressEvent(event);
     }
-    QDialog::keyPressEvent(event);
 }
 
 } // namespace vantrel

@@ -130,6 +130,7 @@ frmMain::frmMain(const ResultsHost& host, const QString& programFolder, QWidget*
         std::fflush(nullptr);
         std::_Exit(0);
     })
+    , m_run([](BenchmarkProgress& progress) { return RunBenchmark(progress); })
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vantrel 3"));
@@ -215,6 +216,22 @@ void frmMain::setEndProgram(std::function<void()> end)
     m_endProgram = std::move(end);
 }
 
+void frmMain::setRunBenchmark(RunFunction run)
+{
+    m_run = std::move(run);
+}
+
+bool frmMain::saveScoreFile() const
+{
+    return SaveScore(QFile::encodeName(MyPath + QLatin1String(kScoreFileName)).toStdString(), Score);
+}
+
+void frmMain::endFromOutside()
+{
+    saveScoreFile();
+    m_endProgram();
+}
+
 void frmMain::Form_Load()
 {
     for (int i = 0; i < kTickerLineCount; ++i)
@@ -244,9 +261,12 @@ void frmMain::opnButton_Click(int Index)
     case 0:
         Timer1->stop();
         lblScore->setText(QStringLiteral("Benchmarking..."));
-        Score = RunBenchmark(*this).score;
+        Score = m_run(*this).score;
         // Even a score of 0 is shown as a number here: the run did happen.
         lblScore->setText(QString::fromStdString(ScoreCaption(Score)));
+        // Kept at once, so that a crash or a kill later on does not lose it. A folder that
+        // can't be written is reported once, at exit.
+        saveScoreFile();
         return;
     case 1:
         if (Score == 0) {
@@ -325,9 +345,10 @@ void frmMain::closeEvent(QCloseEvent* event)
 {
     // A folder that can't be written loses the score, but must not keep the program open:
     // say so once, then end all the same.
-    const QString path = MyPath + QLatin1String(kScoreFileName);
-    if (!SaveScore(QFile::encodeName(path).toStdString(), Score))
+    if (!saveScoreFile()) {
+        const QString path = MyPath + QLatin1String(kScoreFileName);
         showMessage(this, QStringLiteral("The score could not be saved in %1.").arg(path), QStringLiteral("Error"));
+    }
     event->accept();
     m_endProgram();
 }

@@ -56,6 +56,16 @@ public:
     // once, so that no nested run or modal window carries on; tests replace it to watch.
     void setEndProgram(std::function<void()> end);
 
+    // What the run button runs; tests give it a scripted result instead of six seconds of work.
+    using RunFunction = std::function<BenchmarkResult(BenchmarkProgress&)>;
+    void setRunBenchmark(RunFunction run);
+
+    // Writes Score to the score file without a word to the user; false when it can't be written.
+    bool saveScoreFile() const;
+    // The program is asked to end from outside (a signal, the session ending): saves the score and
+    // ends without asking anything, since no one may be there to answer.
+    void endFromOutside();
+
     // BenchmarkProgress, shown on the status labels.
     void ClearStatus() override;
     void markCurrent(int test) override;
@@ -76,6 +86,7 @@ private:
     ResultsHost m_host;
     QString m_programFolder;
     std::function<void()> m_endProgram;
+    RunFunction m_run;
 
     std::array<QString, kTickerLineCount> TickerLines;
     short TickerPos = 0;

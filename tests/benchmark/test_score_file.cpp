@@ -2,9 +2,11 @@
 #include "temp_dir.h"
 
 #include <clocale>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <limits>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +93,31 @@ TEST(ScoreFile, UnusablePlacesGiveZeroAndAFailedSave)
     std::filesystem::create_directory(folder);
     EXPECT_EQ(LoadScore(folder), 0);
     EXPECT_FALSE(SaveScore(folder, 5));
+}
+
+// A disk that fills up half-way through the write (a file size limit stands in for it, since
+// permissions do not bind the superuser the tests run as): the old file stays whole.
+TEST(ScoreFile, FailedWriteLeavesTheOldFileWhole)
+{
+    TempDir dir;
+    const std::string path = dir.file(kScoreFileName);
+    const std::string old = bytes({ 0, 0, 0, 0, 0, 0, 0x59, 0x40 }) + "tail";
+    writeFile(path, old);
+
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved7 = SaveScore(path, 7);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(saved7);
+    EXPECT_EQ(readFile(path), old);
+    // No half-written file is left beside it either.
+    EXPECT_EQ(test::filesIn(dir.path()), std::vector<std::string> { kScoreFileName });
 }
 
 TEST(ScoreFile, ReadOnlyFileIsStillReadAndFolderWithoutWriteAccessIsSurvived)

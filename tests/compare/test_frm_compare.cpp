@@ -31,9 +31,10 @@ using vantrel::test::TempDir;
 
 namespace {
 
+// Scores neither rising nor falling, so that a list sorted by score shows in another order.
 const std::vector<ResultRecord> kThree = {
-    { "Ann", "ann@example.org", "Win XP", "Athlon XP 2400+", 2000 },
-    { "Bob", "", "Win 98", "Pentium III 500", 250 },
+    { "Ann", "ann@example.org", "Win XP", "Athlon XP 2400+", 250 },
+    { "Bob", "", "Win 98", "Pentium III 500", 2000 },
     { "Cécile", "c@example.fr", "Win 2K", "K6-2 “333”", 0 },
 };
 
@@ -172,31 +173,42 @@ void TestFrmCompare::listsCompleteRecordsInFileOrder()
     w.compare->cmdDownload_Click();
 
     QCOMPARE(w.compare->listModel()->rowCount(), 3);
-    QCOMPARE(w.row(0), QStringList({ "Athlon XP 2400+", "2000", "Win XP", "Ann", "ann@example.org" }));
+    QCOMPARE(w.row(0), QStringList({ "Athlon XP 2400+", "250", "Win XP", "Ann", "ann@example.org" }));
     // An empty e-mail gives an empty cell; a whole score shows plain digits.
-    QCOMPARE(w.row(1), QStringList({ "Pentium III 500", "250", "Win 98", "Bob", "" }));
+    QCOMPARE(w.row(1), QStringList({ "Pentium III 500", "2000", "Win 98", "Bob", "" }));
     QCOMPARE(w.row(2), QStringList({ "K6-2 “333”", "0", "Win 2K", "Cécile", "c@example.fr" }));
     QCOMPARE(w.compare->cmdDownload->text(), QStringLiteral("Refresh list"));
     QVERIFY(w.compare->cmdDownload->isEnabled());
     // The local copy keeps the download, byte for byte.
     QCOMPARE(test::readFile(w.localCopy()), shared);
     QVERIFY(m_messages.isEmpty());
+    QCOMPARE(w.compare->emptyListText(), QString());
 }
 
 void TestFrmCompare::failedDownloadsEndWithAnEmptyList_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("empty shared file") << "empty";
-    QTest::newRow("missing shared file (404 page)") << "missing";
-    QTest::newRow("error page served as the file") << "page";
-    QTest::newRow("host stopped") << "stopped";
-    QTest::newRow("HTTP 500") << "http-500";
-    QTest::newRow("body cut short") << "http-cut";
+    QTest::addColumn<QString>("why"); // how the empty list's text begins
+    QTest::addColumn<QString>("cause"); // and a part of it naming the cause
+    const QString none = QStringLiteral("No results have been submitted yet.");
+    const QString failed = QStringLiteral("The results could not be downloaded: ");
+    QTest::newRow("empty shared file") << "empty" << none << none;
+    QTest::newRow("missing shared file (404 page)") << "missing" << none << none;
+    QTest::newRow("error page served as the file") << "page" << none << none;
+    QTest::newRow("host stopped") << "stopped" << failed << "could not be reached";
+    QTest::newRow("HTTP 500") << "http-500" << failed << "500";
+    QTest::newRow("body cut short") << "http-cut" << failed << "cut short";
+    // A regular file where the program folder should be: not even the superuser writes there.
+    QTest::newRow("local copy unwritable") << "unwritable"
+                                           << "The local copy could not be written: "
+                                           << "not a directory";
 }
 
 void TestFrmCompare::failedDownloadsEndWithAnEmptyList()
 {
     QFETCH(QString, kind);
+    QFETCH(QString, why);
+    QFETCH(QString, cause);
     ResultsHostOptions options;
     if (kind.startsWith("http-"))
         options.fault = kind.toStdString();
@@ -218,6 +230,9 @@ void TestFrmCompare::failedDownloadsEndWithAnEmptyList()
         host.stop();
     } else if (kind == "missing" || kind == "empty" || kind == "page") {
         test::writeFile(w.localCopy(), encodeRecords(kThree));
+    } else if (kind == "unwritable") {
+        test::writeFile(w.folder.file("plain"), "");
+        w.main.MyPath = QString::fromStdString(w.folder.file("plain/"));
     }
     w.compare->cmdDownload_Click();
 
@@ -226,6 +241,10 @@ void TestFrmCompare::failedDownloadsEndWithAnEmptyList()
     QVERIFY(w.compare->cmdDownload->isEnabled());
     QVERIFY(w.compare->cmdSubmit->isEnabled());
     QVERIFY(m_messages.isEmpty());
+    const QString text = w.compare->emptyListText();
+    QVERIFY2(text.startsWith(why) && text.contains(cause), qPrintable(text));
+    if (kind == "unwritable")
+        return;
     // Nothing of an answer that is not the results file is kept as the local copy.
     QVERIFY(QFile::exists(QString::fromStdString(w.localCopy())));
     QCOMPARE(test::readFile(w.localCopy()), std::string());
@@ -234,10 +253,15 @@ void TestFrmCompare::failedDownloadsEndWithAnEmptyList()
 void TestFrmCompare::secondDownloadReplacesTheRows()
 {
     ResultsHostProcess host;
-    test::writeFile(host.sharedFile(), encodeRecords(kThree));
+    test::writeFile(host.sharedFile(), "");
     Windows w { host.host() };
     w.compare->cmdDownload_Click();
+    QVERIFY(!w.compare->emptyListText().isEmpty());
+
+    test::writeFile(host.sharedFile(), encodeRecords(kThree));
+    w.compare->cmdDownload_Click();
     QCOMPARE(w.compare->listModel()->rowCount(), 3);
+    QCOMPARE(w.compare->emptyListText(), QString());
 
     test::writeFile(host.sharedFile(), encodeRecords({ kThree[2], kThree[0] }));
     w.compare->cmdDownload_Click();
@@ -335,7 +359,7 @@ void TestFrmCompare::clickOnARowDrawsTheGraph()
         QTest::mouseClick(dlg.lstCompare->viewport(), Qt::LeftButton, {}, rect.center());
     };
 
-    clickRow(0); // 2000 against own 1000
+    clickRow(1); // 2000 against own 1000
     QCOMPARE(dlg.Shape1->twipWidth(), 2827.5f);
     QCOMPARE(dlg.Shape2->twipWidth(), 5655.0f);
     QCOMPARE(dlg.lblYourSystem->text(), QStringLiteral("1000"));
@@ -353,6 +377,20 @@ void TestFrmCompare::clickOnARowDrawsTheGraph()
     QCOMPARE(dlg.Shape2->twipWidth(), 0.0f);
     QCOMPARE(dlg.lblCompare->text(), QStringLiteral("0"));
     QVERIFY(dlg.lblCompare->x() < px(1440));
+
+    // Moved by keyboard, the graph follows the current row as a click would.
+    struct Step {
+        Qt::Key key;
+        float yours, selected;
+    };
+    for (const Step& step : { Step { Qt::Key_Home, 5655, 1413.75f }, Step { Qt::Key_Down, 2827.5f, 5655 },
+             Step { Qt::Key_End, 5655, 0 }, Step { Qt::Key_Up, 2827.5f, 5655 },
+             Step { Qt::Key_PageUp, 5655, 1413.75f }, Step { Qt::Key_PageDown, 5655, 0 } }) {
+        QTest::keyClick(dlg.lstCompare, step.key);
+        QCOMPARE(dlg.Shape1->twipWidth(), step.yours);
+        QCOMPARE(dlg.Shape2->twipWidth(), step.selected);
+    }
+    QCOMPARE(dlg.lblCompare->text(), QStringLiteral("0"));
 }
 
 void TestFrmCompare::clickWithoutASelectionChangesNothing()

@@ -24,9 +24,10 @@ std::vector<ResultRecord> tableRecords(const ResultsTable& table)
     return records;
 }
 
+// Scores neither rising nor falling, so that a table sorted by score comes out in another order.
 const std::vector<ResultRecord> kThree = {
-    { "Ann", "ann@example.org", "Win XP", "Athlon XP 2400+", 3120 },
-    { "Bob", "", "Win 98", "Pentium III", 250 },
+    { "Ann", "ann@example.org", "Win XP", "Athlon XP 2400+", 250 },
+    { "Bob", "", "Win 98", "Pentium III", 3120 },
     { "Cécile", "c@example.fr", "Win 2K", "K6-2 “333”", 1.5 },
 };
 

@@ -74,7 +74,10 @@ private slots:
     void refusals_data();
     void refusals();
     void realMessageBox();
+    void aboutBox_data();
     void aboutBox();
+    void runSavesAtOnce_data();
+    void runSavesAtOnce();
 
     void hoverCaptions();
     void pressedWhileHeld();
@@ -363,8 +366,18 @@ void TestFrmMain::realMessageBox()
     QVERIFY(!QApplication::activeModalWidget());
 }
 
+void TestFrmMain::aboutBox_data()
+{
+    QTest::addColumn<int>("key"); // 0: the OK button
+    QTest::newRow("OK") << 0;
+    QTest::newRow("Escape") << int(Qt::Key_Escape);
+    QTest::newRow("Return") << int(Qt::Key_Return);
+    QTest::newRow("Enter") << int(Qt::Key_Enter);
+}
+
 void TestFrmMain::aboutBox()
 {
+    QFETCH(int, key);
     MainWindowFixture f;
     frmMain& w = f.window;
     w.Form_Load();
@@ -389,10 +402,10 @@ void TestFrmMain::aboutBox()
         QCOMPARE(ok->geometry(), QRect(80, 48, 113, 25));
         QVERIFY(!ok->isDefault());
 
-        // No cancel button: Escape leaves the box open.
-        QTest::keyClick(about, Qt::Key_Escape);
-        QVERIFY(about->isVisible());
-        QTest::mouseClick(ok, Qt::LeftButton);
+        if (key == 0)
+            QTest::mouseClick(ok, Qt::LeftButton);
+        else
+            QTest::keyClick(ok, Qt::Key(key));
     });
     QTimer failsafe;
     QObject::connect(&failsafe, &QTimer::timeout, [] {
@@ -406,6 +419,30 @@ void TestFrmMain::aboutBox()
     QVERIFY(!QApplication::activeModalWidget());
     verifyAllNormal(w);
     QVERIFY(f.messages.empty());
+}
+
+void TestFrmMain::runSavesAtOnce_data()
+{
+    QTest::addColumn<double>("score");
+    QTest::addColumn<QString>("caption");
+    // A run that scores 0 did happen: its caption is a number, never "Benchmark not run.".
+    QTest::newRow("zero") << 0.0 << "0 Vantrels";
+    QTest::newRow("whole") << 4321.0 << "4321 Vantrels";
+}
+
+// The file holds the new score as soon as the run ends, before any close.
+void TestFrmMain::runSavesAtOnce()
+{
+    QFETCH(double, score);
+    QFETCH(QString, caption);
+    MainWindowFixture f(doubleBytes(1234) + "tail", true);
+    f.window.setRunBenchmark([score](BenchmarkProgress&) { return BenchmarkResult { score, 0, {} }; });
+    f.window.Form_Load();
+    f.window.opnButton_Click(0);
+    QCOMPARE(f.window.Score, score);
+    QCOMPARE(f.window.findChild<QLabel*>(QStringLiteral("lblScore"))->text(), caption);
+    QCOMPARE(readFile(f.scoreFile()), doubleBytes(score) + "tail");
+    QCOMPARE(f.endCount, 0);
 }
 
 void TestFrmMain::hoverCaptions()

@@ -89,8 +89,8 @@ void TestFrmMainRun::wholeRun()
     // A run leaves the buttons as they were: still hovered, not pressed.
     QCOMPARE(runButton->palette().color(QPalette::ButtonText), QColor(0, 0, 255));
     QVERIFY(!runButton->isChecked());
-    // The score reaches the file only at exit.
-    QCOMPARE(readFile(f.scoreFile()), doubleBytes(0));
+    // The score is kept as soon as the run ends.
+    QCOMPARE(readFile(f.scoreFile()), doubleBytes(w.Score));
     QVERIFY(f.messages.empty());
 }
 
