@@ -27,6 +27,7 @@ using vantrel::test::ResultsHostOptions;
 using vantrel::test::ResultsHostProcess;
 using vantrel::test::TempDir;
 using vantrel::test::writeFile;
+using vantrel::test::filesIn;
 
 namespace {
 
@@ -468,7 +469,7 @@ void TestFrmSubmit::submitPressedTwice()
     QCOMPARE(hostFile(), before + bytes(EncodeResultRecord({ "Ann", "", "Win 98", "K6", 4242 })));
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Thanks"));
-    QCOMPARE(QByteArray::fromStdString(m_active->requestLog()).count("HTTP GET"), 1);
+    QCOMPARE(QByteArray::fromStdString(m_active->requestLog()).count("RNTO compare.zip"), 1);
 }
 
 void TestFrmSubmit::cancelDuringSlowTransfer_data()
@@ -524,11 +525,18 @@ void TestFrmSubmit::cancelDuringSlowTransfer()
     QVERIFY(!form->isVisible());
     QCOMPARE(finished.size(), 1);
     QCOMPARE(form->result(), int(QDialog::Rejected));
-    QVERIFY(m_messages.isEmpty());
     QCOMPARE(hostFile(), before);
+    // Nothing of the claim on the host is left behind.
+    QCOMPARE(filesIn(m_active->root()), std::vector<std::string> { "compare.zip" });
     if (during.startsWith("Contacting")) {
+        QVERIFY(m_messages.isEmpty());
         QCOMPARE(localCopy(), QByteArray("earlier copy"));
-        QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("STOR"));
+        QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("compare.zip.part"));
+    } else {
+        // The data had gone: the user learns that the record did not stay on the host.
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].text, QStringLiteral("Submission cancelled: your results are not on the host."));
+        QCOMPARE(m_messages[0].title, QStringLiteral("Cancelled"));
     }
 }
 
