@@ -77,6 +77,7 @@ private slots:
     void cancelDuringSlowTransfer_data();
     void cancelDuringSlowTransfer();
     void cancelBeforeSubmit();
+    void waitsBehindAnotherSubmission();
 
     void openedFromMainWindow();
     void mainWindowClosedDuringTheWait();
@@ -128,6 +129,8 @@ void TestFrmSubmit::useHost(ResultsHostProcess& host)
     m_main = std::make_unique<frmMain>(host.host(), QString::fromStdString(m_folder->path()));
     m_main->MyPath = QString::fromStdString(m_folder->path());
     m_main->Score = 4242;
+    for (const std::string& name : filesIn(host.root()))
+        std::filesystem::remove_all(host.root() + name);
     writeFile(host.sharedFile(), kTwoRecords);
     host.clearRequestLog();
 }
@@ -371,6 +374,7 @@ void TestFrmSubmit::faults_data()
     QTest::newRow("wrong FTP password") << "password";
     QTest::newRow("a page in place of the results file") << "html-page";
     QTest::newRow("results file ends in a cut record") << "cut-record";
+    QTest::newRow("host loses the upload") << "lose-upload";
 }
 
 void TestFrmSubmit::faults()
@@ -550,6 +554,43 @@ void TestFrmSubmit::cancelBeforeSubmit()
     QVERIFY(m_messages.isEmpty());
     QVERIFY(hostSawNothing());
     QCOMPARE(localCopy(), QByteArray("earlier copy"));
+}
+
+// Another submitter holds the host: the form says so, stays lively, and Cancel ends the
+// wait with nothing uploaded and nothing of its own left on the host.
+void TestFrmSubmit::waitsBehindAnotherSubmission()
+{
+    std::filesystem::create_directory(m_active->root() + "compare.lock");
+    writeFile(m_active->root() + "compare.lock/hb-other-0", "x");
+    const QByteArray before = hostFile();
+
+    auto form = openForm();
+    fill(*form, "Ann", "", 1, "K6");
+    QSignalSpy finished(form.get(), &QDialog::finished);
+    int ticks = 0;
+    int ticksWhenWaiting = -1;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, form.get(), [&] {
+        ++ticks;
+        if (ticksWhenWaiting < 0 && form->lblStatus->text() == QStringLiteral("Waiting for another submission..."))
+            ticksWhenWaiting = ticks;
+        // Some events later, still waiting: cancel.
+        if (ticksWhenWaiting >= 0 && ticks == ticksWhenWaiting + 20) {
+            QCOMPARE(form->lblStatus->text(), QStringLiteral("Waiting for another submission..."));
+            form->cmdCancel->click();
+        }
+    });
+    ticker.start(10);
+    form->cmdSubmit->click();
+
+    QVERIFY(ticksWhenWaiting >= 0);
+    QVERIFY(!form->isVisible());
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(m_messages.isEmpty());
+    QCOMPARE(hostFile(), before);
+    QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("STOR .compare.zip"));
+    QCOMPARE(filesIn(m_active->root()), (std::vector<std::string> { "compare.lock", "compare.zip" }));
+    QCOMPARE(filesIn(m_active->root() + "compare.lock"), std::vector<std::string> { "hb-other-0" });
 }
 
 // The whole path a user takes: "Submit Results" in the main window, the modal form, the record on the host.
