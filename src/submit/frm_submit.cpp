@@ -174,7 +174,7 @@ void frmSubmit::showStage(SubmitStage stage)
         lblStatus->setText(QStringLiteral("Contacting Vantrel website..."));
         break;
     case SubmitStage::Waiting:
-        lblStatus->setText(QStringLiteral("Waiting for another submission..."));
+        lblStatus->setText(QStringLiteral("Waiting for another submission to finish..."));
         break;
     case SubmitStage::Uploading:
         lblStatus->setText(QStringLiteral("Uploading data..."));

@@ -572,11 +572,11 @@ void TestFrmSubmit::waitsBehindAnotherSubmission()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, form.get(), [&] {
         ++ticks;
-        if (ticksWhenWaiting < 0 && form->lblStatus->text() == QStringLiteral("Waiting for another submission..."))
+        if (ticksWhenWaiting < 0 && form->lblStatus->text() == QStringLiteral("Waiting for another submission to finish..."))
             ticksWhenWaiting = ticks;
         // Some events later, still waiting: cancel.
         if (ticksWhenWaiting >= 0 && ticks == ticksWhenWaiting + 20) {
-            QCOMPARE(form->lblStatus->text(), QStringLiteral("Waiting for another submission..."));
+            QCOMPARE(form->lblStatus->text(), QStringLiteral("Waiting for another submission to finish..."));
             form->cmdCancel->click();
         }
     });
