@@ -92,6 +92,12 @@ bool writeWhole(const std::string& path, const std::string& bytes)
     return true;
 }
 
+// A host that did not answer one clean-up step is not waited for again for the next.
+bool unreachable(const TransferOutcome& outcome)
+{
+    return outcome.status == TransferStatus::Unreachable || outcome.status == TransferStatus::TimedOut;
+}
+
 // One submission: the claim on the host, its heartbeat, and the append cycle under it.
 class Submission {
 public:
@@ -526,8 +532,8 @@ void Submission::release()
     m_honourStop = false;
     stopHeartbeat();
     cleanupTimeouts();
-    command("DELETE " + std::string(kLockFolder) + "/" + heartbeatName(m_beatNumber));
-    command(std::string("RMDIR ") + kLockFolder);
+    if (!unreachable(command("DELETE " + std::string(kLockFolder) + "/" + heartbeatName(m_beatNumber))))
+        command(std::string("RMDIR ") + kLockFolder);
     m_honourStop = honoured;
 }
 
@@ -536,8 +542,8 @@ void Submission::removeClaimFolder()
     const bool honoured = m_honourStop;
     m_honourStop = false;
     cleanupTimeouts();
-    command("DELETE " + m_claimFolder + "/" + heartbeatName(0));
-    command("RMDIR " + m_claimFolder);
+    if (!unreachable(command("DELETE " + m_claimFolder + "/" + heartbeatName(0))))
+        command("RMDIR " + m_claimFolder);
     m_honourStop = honoured;
 }
 
