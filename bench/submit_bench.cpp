@@ -89,8 +89,10 @@ template <typename Submit> Pass measure(ResultsHostProcess& host, int runs, Subm
 
 void print(const char* name, const Pass& pass)
 {
-    std::printf("%-26s %-6s median %7.1f ms   FTP connections %4.1f   FTP commands %5.1f   HTTP requests %3.1f\n",
-        name, pass.ok ? "ok" : "FAILED", pass.medianMs, pass.ftpConnections, pass.ftpCommands, pass.httpRequests);
+    std::printf(
+        "%-26s %-6s median %7.1f ms   FTP connections %4.1f   FTP commands %5.1f   HTTP requests %3.1f\n",
+        name, pass.ok ? "ok" : "FAILED", pass.medianMs, pass.ftpConnections, pass.ftpCommands,
+        pass.httpRequests);
 }
 
 } // namespace
@@ -102,7 +104,8 @@ int main()
     constexpr int kRuns = 21;
     bool ok = true;
 
-    const Pass before = measure(host, kRuns, [&](const ResultRecord& r) { return oldSubmission(host.host(), r); });
+    const Pass before
+        = measure(host, kRuns, [&](const ResultRecord& r) { return oldSubmission(host.host(), r); });
     const Pass after = measure(host, kRuns, [&](const ResultRecord& r) {
         return submitResult(r, { .host = host.host() }).status == SubmitStatus::Submitted;
     });
@@ -123,7 +126,8 @@ int main()
         for (int s = 0; s < kSubmitters; ++s) {
             submitters.emplace_back([&, s] {
                 for (int i = 0; i < kEach; ++i) {
-                    const ResultRecord record { "racer " + std::to_string(s), "", "Win 2K", "Duron", double(i + 1) };
+                    const ResultRecord record { "racer " + std::to_string(s), "", "Win 2K", "Duron",
+                        double(i + 1) };
                     if (submitResult(record, { .host = host.host() }).status == SubmitStatus::Submitted)
                         ++submitted;
                 }
@@ -131,8 +135,8 @@ int main()
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%d submitters at once, %d records each: %d submitted in %.2f s, %.1f records/s\n\n", kSubmitters,
-        kEach, submitted.load(), seconds, submitted / seconds);
+    std::printf("%d submitters at once, %d records each: %d submitted in %.2f s, %.1f records/s\n\n",
+        kSubmitters, kEach, submitted.load(), seconds, submitted / seconds);
     ok = ok && submitted == kSubmitters * kEach;
 
     // A lock whose holder keeps it (its heartbeat file is simply there) for the measured time.
@@ -145,7 +149,8 @@ int main()
     const auto waitStart = Clock::now();
     {
         std::jthread waiter([&] {
-            waited = submitResult({ "waiter", "", "Win ME", "Celeron", 1 }, { .host = host.host() }, stop.get_token());
+            waited = submitResult(
+                { "waiter", "", "Win ME", "Celeron", 1 }, { .host = host.host() }, stop.get_token());
         });
         std::this_thread::sleep_for(std::chrono::seconds(10));
         stop.request_stop();
@@ -155,7 +160,8 @@ int main()
     std::printf("waiting behind a held lock for %.1f s: CPU %.3f s = %.2f %% of one core, %zu claim tries, "
                 "%zu listings; ended %s\n",
         wall, cpu, 100.0 * cpu / wall, count(host.requestLog(), "RNTO compare.lock\n"),
-        count(host.requestLog(), "NLST"), waited.status == SubmitStatus::Cancelled ? "cancelled" : "otherwise");
+        count(host.requestLog(), "NLST"),
+        waited.status == SubmitStatus::Cancelled ? "cancelled" : "otherwise");
     ok = ok && waited.status == SubmitStatus::Cancelled;
     return ok ? 0 : 1;
 }

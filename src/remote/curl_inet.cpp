@@ -273,7 +273,8 @@ std::optional<FolderCommand> parseFolderCommand(const std::string& operation)
     std::size_t start = 0;
     while (start <= operation.size()) {
         std::size_t space = operation.find(' ', start);
-        words.push_back(operation.substr(start, space == std::string::npos ? std::string::npos : space - start));
+        words.push_back(
+            operation.substr(start, space == std::string::npos ? std::string::npos : space - start));
         if (space == std::string::npos)
             break;
         start = space + 1;
@@ -286,8 +287,9 @@ std::optional<FolderCommand> parseFolderCommand(const std::string& operation)
             return std::nullopt;
     }
     if (verb == "RENAME")
-        return words.size() == 3 ? std::optional<FolderCommand>({ FolderCommand::Verb::Rename, words[1], words[2] })
-                                 : std::nullopt;
+        return words.size() == 3
+            ? std::optional<FolderCommand>({ FolderCommand::Verb::Rename, words[1], words[2] })
+            : std::nullopt;
     if (words.size() != 2)
         return std::nullopt;
     if (verb == "MKDIR")

@@ -220,7 +220,8 @@ bool frmSubmit::submitResults()
             QStringLiteral("Thanks"));
     } else if (result.dataSent) {
         lblStatus->setText(QStringLiteral("Results not submitted."));
-        showMessage(this, QStringLiteral("Submission cancelled: %1.").arg(QString::fromStdString(result.cause)),
+        showMessage(this,
+            QStringLiteral("Submission cancelled: %1.").arg(QString::fromStdString(result.cause)),
             QStringLiteral("Cancelled"));
     }
     return false;

@@ -53,7 +53,8 @@ std::string randomToken()
 {
     std::random_device device;
     char text[17];
-    std::snprintf(text, sizeof text, "%08x%08x", static_cast<unsigned>(device()), static_cast<unsigned>(device()));
+    std::snprintf(
+        text, sizeof text, "%08x%08x", static_cast<unsigned>(device()), static_cast<unsigned>(device()));
     return text;
 }
 
@@ -138,7 +139,10 @@ private:
     void removeClaimFolder();
     void cleanupTimeouts();
 
-    SubmitResult failed(std::string cause) const { return { SubmitStatus::Failed, std::move(cause), false, m_dataSent }; }
+    SubmitResult failed(std::string cause) const
+    {
+        return { SubmitStatus::Failed, std::move(cause), false, m_dataSent };
+    }
     SubmitResult cancelled();
     std::string heartbeatName(int number) const { return "hb-" + m_token + "-" + std::to_string(number); }
 
@@ -290,11 +294,10 @@ std::optional<SubmitResult> Submission::prepare()
     const bool beat = m_engine.CreateWithData(m_token);
     if (!beat || stopRequested()) {
         const TransferOutcome last = m_inet->outcome();
-        const SubmitResult result = stopRequested() ? cancelled()
-                                                    : failed("the upload to the results host failed ("
-                                                          + (last.ok() ? m_engine.errorString()
-                                                                       : describeTransferFailure(last))
-                                                          + ").");
+        const SubmitResult result = stopRequested()
+            ? cancelled()
+            : failed("the upload to the results host failed ("
+                + (last.ok() ? m_engine.errorString() : describeTransferFailure(last)) + ").");
         removeClaimFolder();
         return result;
     }
@@ -316,9 +319,9 @@ Submission::Held Submission::claim(SubmitResult& ended)
             return Held::Claimed;
         }
         if (stopRequested() || renamed.status != TransferStatus::CommandFailed) {
-            ended = stopRequested() ? cancelled()
-                                    : failed("the results host could not be claimed ("
-                                          + describeTransferFailure(renamed) + ").");
+            ended = stopRequested()
+                ? cancelled()
+                : failed("the results host could not be claimed (" + describeTransferFailure(renamed) + ").");
             removeClaimFolder();
             return Held::Ended;
         }
@@ -343,7 +346,8 @@ Submission::Held Submission::claim(SubmitResult& ended)
             if (takeOverIfStale(names))
                 continue;
         }
-        std::uniform_int_distribution<long> spread(m_timing.claimRetryMin.count(), m_timing.claimRetryMax.count());
+        std::uniform_int_distribution<long> spread(
+            m_timing.claimRetryMin.count(), m_timing.claimRetryMax.count());
         pause(std::chrono::milliseconds(spread(m_jitter)));
         if (stopRequested()) {
             ended = cancelled();
@@ -372,7 +376,8 @@ bool Submission::takeOverIfStale(const std::vector<std::string>& names)
     if (now - m_seenSince < m_timing.staleAfter)
         return false;
     const std::string stale = "compare.stale-" + m_token;
-    const TransferOutcome moved = command("RENAME " + std::string(kLockFolder) + "/" + m_seenBeat + " " + stale);
+    const TransferOutcome moved
+        = command("RENAME " + std::string(kLockFolder) + "/" + m_seenBeat + " " + stale);
     m_seenBeat.clear();
     if (!moved.ok())
         return false;
@@ -402,7 +407,8 @@ Submission::Cycle Submission::holdAndAppend(SubmitResult& result)
         else if (outcome.status == TransferStatus::HttpError && outcome.httpStatus == 404)
             missing = true;
         else {
-            result = failed("the results file could not be downloaded (" + describeTransferFailure(outcome) + ").");
+            result = failed(
+                "the results file could not be downloaded (" + describeTransferFailure(outcome) + ").");
             return Cycle::Done;
         }
         // Anything but whole records would swallow the new record or drop the old ones on upload.
@@ -502,7 +508,8 @@ void Submission::pumpHeartbeat()
     } else if (!m_lost && now >= m_nextBeat) {
         m_beatStarted = now;
         const std::string folder = std::string(kLockFolder) + "/";
-        if (m_beat->Execute({}, "RENAME " + folder + heartbeatName(m_beatNumber) + " " + folder
+        if (m_beat->Execute({},
+                "RENAME " + folder + heartbeatName(m_beatNumber) + " " + folder
                     + heartbeatName(m_beatNumber + 1)))
             m_beatRunning = true;
         else

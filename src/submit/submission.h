@@ -80,6 +80,7 @@ struct SubmitOptions {
 // file and reads it back. Submitted only once the host's file holds every earlier record
 // with the new one right after them. Blocks until done; stop cancels within moments
 // (safe from another thread); the claim is released in every case.
-SubmitResult submitResult(const ResultRecord& record, const SubmitOptions& options, std::stop_token stop = {});
+SubmitResult submitResult(
+    const ResultRecord& record, const SubmitOptions& options, std::stop_token stop = {});
 
 } // namespace vantrel

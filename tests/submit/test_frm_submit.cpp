@@ -13,21 +13,21 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
 
 using namespace vantrel;
+using vantrel::test::filesIn;
 using vantrel::test::readFile;
 using vantrel::test::ResultsHostOptions;
 using vantrel::test::ResultsHostProcess;
 using vantrel::test::TempDir;
 using vantrel::test::writeFile;
-using vantrel::test::filesIn;
 
 namespace {
 
@@ -44,8 +44,9 @@ QByteArray bytes(const std::string& s)
 const QString kThanks = QStringLiteral("Your results have been submitted, other users\r\n"
                                        "may now compare them to thier results.");
 
-const std::string kTwoRecords = vantrel::test::encodeRecords({ { "Ann", "ann@example.org", "Win 98", "K6-2 350", 1234 },
-    { "Bob", "", "Win XP", "P4 2.4 GHz", 98765 } });
+const std::string kTwoRecords
+    = vantrel::test::encodeRecords({ { "Ann", "ann@example.org", "Win 98", "K6-2 350", 1234 },
+        { "Bob", "", "Win XP", "P4 2.4 GHz", 98765 } });
 
 } // namespace
 
@@ -539,7 +540,8 @@ void TestFrmSubmit::cancelDuringSlowTransfer()
     } else {
         // The data had gone: the user learns that the record did not stay on the host.
         QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages[0].text, QStringLiteral("Submission cancelled: your results are not on the host."));
+        QCOMPARE(
+            m_messages[0].text, QStringLiteral("Submission cancelled: your results are not on the host."));
         QCOMPARE(m_messages[0].title, QStringLiteral("Cancelled"));
     }
 }
@@ -572,7 +574,8 @@ void TestFrmSubmit::waitsBehindAnotherSubmission()
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, form.get(), [&] {
         ++ticks;
-        if (ticksWhenWaiting < 0 && form->lblStatus->text() == QStringLiteral("Waiting for another submission to finish..."))
+        if (ticksWhenWaiting < 0
+            && form->lblStatus->text() == QStringLiteral("Waiting for another submission to finish..."))
             ticksWhenWaiting = ticks;
         // Some events later, still waiting: cancel.
         if (ticksWhenWaiting >= 0 && ticks == ticksWhenWaiting + 20) {

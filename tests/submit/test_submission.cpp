@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
 #include <spawn.h>
@@ -28,11 +28,11 @@ const std::string kEarlier = encodeRecords({ { "Ann", "ann@example.org", "Win 98
     { "Bob", "", "Win XP", "P4 2.4 GHz", 98765 } });
 
 // A submit_worker process submitting count records named name; its error output goes to errors.
-pid_t startWorker(const ResultsHostProcess& host, const std::string& name, int count, const std::string& errors,
-    std::size_t processorBytes = 8)
+pid_t startWorker(const ResultsHostProcess& host, const std::string& name, int count,
+    const std::string& errors, std::size_t processorBytes = 8)
 {
-    std::vector<std::string> args { SUBMIT_WORKER, host.host().web, host.host().ftp, name, std::to_string(count),
-        std::to_string(processorBytes) };
+    std::vector<std::string> args { SUBMIT_WORKER, host.host().web, host.host().ftp, name,
+        std::to_string(count), std::to_string(processorBytes) };
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());
@@ -57,7 +57,9 @@ int exitCode(pid_t pid)
 std::vector<std::string> leftovers(const ResultsHostProcess& host)
 {
     std::vector<std::string> names = filesIn(host.root());
-    std::erase_if(names, [](const std::string& name) { return name == "compare.zip" || name.find(".part-") != std::string::npos; });
+    std::erase_if(names, [](const std::string& name) {
+        return name == "compare.zip" || name.find(".part-") != std::string::npos;
+    });
     return names;
 }
 
@@ -74,7 +76,8 @@ TEST(Submission, EightSubmittersAtOnceLoseNoRecord)
     const auto started = std::chrono::steady_clock::now();
     std::vector<pid_t> workers;
     for (int w = 0; w < kSubmitters; ++w)
-        workers.push_back(startWorker(host, "submitter " + std::to_string(w), kEach, logs.file(std::to_string(w))));
+        workers.push_back(
+            startWorker(host, "submitter " + std::to_string(w), kEach, logs.file(std::to_string(w))));
     for (int w = 0; w < kSubmitters; ++w) {
         ASSERT_GT(workers[w], 0);
         EXPECT_EQ(exitCode(workers[w]), 0) << readFile(logs.file(std::to_string(w)));
@@ -116,7 +119,8 @@ TEST(Submission, ALockLeftByAKilledSubmitterClearsItself)
 
     const auto started = std::chrono::steady_clock::now();
     std::vector<SubmitStage> stages;
-    SubmitOptions options { .host = host.host(), .progress = [&](SubmitStage stage) { stages.push_back(stage); } };
+    SubmitOptions options { .host = host.host(),
+        .progress = [&](SubmitStage stage) { stages.push_back(stage); } };
     const ResultRecord record { "Next", "", "Win 2K", "Athlon", 77 };
     const SubmitResult result = submitResult(record, options);
     const auto waited = std::chrono::steady_clock::now() - started;
@@ -162,7 +166,8 @@ TEST(Submission, AnUploadThatDoesNotReadBackFails)
     EXPECT_NE(result.cause.find("did not hold your record"), std::string::npos) << result.cause;
     const std::string log = host.requestLog();
     std::size_t uploads = 0;
-    for (std::size_t at = log.find("RNTO compare.zip"); at != std::string::npos; at = log.find("RNTO compare.zip", at + 1))
+    for (std::size_t at = log.find("RNTO compare.zip"); at != std::string::npos;
+         at = log.find("RNTO compare.zip", at + 1))
         ++uploads;
     EXPECT_EQ(uploads, 3u);
     EXPECT_EQ(readFile(host.sharedFile()), kEarlier);
