@@ -66,12 +66,12 @@ struct SubmitTiming {
 };
 
 struct SubmitOptions {
-    ResultsHost host;
+    ResultsHost host = {};
     // The local copy of the shared file ("compare.zip" in the program folder); empty keeps none.
-    std::string localCopyPath;
-    std::function<void(SubmitStage)> progress;
+    std::string localCopyPath = {};
+    std::function<void(SubmitStage)> progress = {};
     // Runs while waiting on the network: the window processes its events there.
-    std::function<void()> yield;
+    std::function<void()> yield = {};
     SubmitTiming timing = {};
 };
 
