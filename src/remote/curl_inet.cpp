@@ -18,6 +18,7 @@
 #include <thread>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace vantrel {
 
@@ -260,6 +261,53 @@ std::optional<Command> parseCommand(const std::string& operation)
     return command;
 }
 
+// Folder commands, named as the old Internet Transfer Control names them: "MKDIR name",
+// "RMDIR name", "RENAME old new" and "DIR name". Each becomes raw FTP commands on one
+// connection; names are relative to the account's starting folder and hold no spaces.
+} // namespace
+
+struct FolderCommand {
+    enum class Verb { MkDir, RmDir, Rename, Dir } verb;
+    std::string name;
+    std::string newName;
+};
+
+namespace {
+
+std::optional<FolderCommand> parseFolderCommand(const std::string& operation)
+{
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while (start <= operation.size()) {
+        std::size_t space = operation.find(' ', start);
+        words.push_back(
+            operation.substr(start, space == std::string::npos ? std::string::npos : space - start));
+        if (space == std::string::npos)
+            break;
+        start = space + 1;
+    }
+    std::string verb = words.front();
+    for (char& c : verb)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        if (!isSafeRemoteName(words[i]))
+            return std::nullopt;
+    }
+    if (verb == "RENAME")
+        return words.size() == 3
+            ? std::optional<FolderCommand>({ FolderCommand::Verb::Rename, words[1], words[2] })
+            : std::nullopt;
+    if (words.size() != 2)
+        return std::nullopt;
+    if (verb == "MKDIR")
+        return FolderCommand { FolderCommand::Verb::MkDir, words[1], {} };
+    if (verb == "RMDIR")
+        return FolderCommand { FolderCommand::Verb::RmDir, words[1], {} };
+    if (verb == "DIR")
+        return FolderCommand { FolderCommand::Verb::Dir, words[1], {} };
+    return std::nullopt;
+}
+
 size_t appendToString(char* data, size_t size, size_t count, void* target)
 {
     static_cast<std::string*>(target)->append(data, size * count);
@@ -287,7 +335,7 @@ size_t writeToDescriptor(char* data, size_t size, size_t count, void* target)
 // What the worker needs to carry out one command; everything local that can fail at
 // once (opening the file to send, making the temporary download file) is done before.
 struct Request {
-    enum class Kind { Http, Put, Get, Delete } kind = Kind::Http;
+    enum class Kind { Http, Put, Get, Delete, Commands, Dir } kind = Kind::Http;
     std::string url;
     std::string ftpBase;
     std::string userName;
@@ -299,6 +347,7 @@ struct Request {
     FileDescriptor download;
     std::string downloadTemporary;
     std::string downloadTarget;
+    std::vector<std::string> commands; // Kind::Commands: sent in order, the first refusal ends them
     std::chrono::milliseconds connectTimeout {};
     std::chrono::milliseconds overallTimeout {};
 };
@@ -444,6 +493,17 @@ void runTransfer(Request request, Job& job)
             quote.append("DELE " + request.remote);
             curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
             curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+            break;
+        case Request::Kind::Commands:
+            for (const std::string& command : request.commands)
+                quote.append(command);
+            curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
+            curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+            break;
+        case Request::Kind::Dir:
+            curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 1L);
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, appendToString);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
             break;
         }
         std::string errorReply;
@@ -595,6 +655,8 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
         d->outcome = failure(TransferStatus::OtherError, "File commands need the FTP protocol");
         return false;
     }
+    if (std::optional<FolderCommand> folder = parseFolderCommand(operation))
+        return executeFolderCommand(url, *folder);
     const std::optional<Command> command = parseCommand(operation);
     if (!command) {
         d->outcome = failure(TransferStatus::CommandFailed, "Not a command this control runs: " + operation);
@@ -650,6 +712,42 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
     }
     d->begin(std::move(request));
     return true;
+}
+
+bool CurlInet::executeFolderCommand(const std::string& url, const FolderCommand& command)
+{
+    EasyHandle escaper(curl_easy_init());
+    if (!escaper) {
+        d->outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
+        return false;
+    }
+    Request request;
+    request.ftpBase = d->ftpBase(url);
+    request.url = request.ftpBase;
+    request.kind = Request::Kind::Commands;
+    switch (command.verb) {
+    case FolderCommand::Verb::MkDir:
+        request.commands = { "MKD " + command.name };
+        break;
+    case FolderCommand::Verb::RmDir:
+        request.commands = { "RMD " + command.name };
+        break;
+    case FolderCommand::Verb::Rename:
+        request.commands = { "RNFR " + command.name, "RNTO " + command.newName };
+        break;
+    case FolderCommand::Verb::Dir:
+        // Names only (NLST); the trailing "/" makes libcurl list the folder rather than fetch a file.
+        request.kind = Request::Kind::Dir;
+        request.url = request.ftpBase + escapePath(escaper.get(), command.name) + "/";
+        break;
+    }
+    d->begin(std::move(request));
+    return true;
+}
+
+const std::string& CurlInet::listing() const
+{
+    return d->body;
 }
 
 bool CurlInet::StillExecuting()

@@ -8,6 +8,8 @@
 
 namespace vantrel {
 
+struct FolderCommand;
+
 // The Internet transfer control over libcurl. Execute and OpenURL hand the transfer
 // to a worker thread (libcurl blocks while it waits for some FTP replies, which must
 // not freeze the window); StillExecuting waits up to a few milliseconds for it to
@@ -47,7 +49,13 @@ public:
     // logon included) and the whole transfer. Defaults 15 s and 60 s.
     void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds overall);
 
+    // The names a "DIR name" command listed, one a line as the server sent them (some
+    // servers put the folder's name before each); valid until the next command.
+    const std::string& listing() const;
+
 private:
+    bool executeFolderCommand(const std::string& url, const FolderCommand& command);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

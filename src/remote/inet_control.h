@@ -35,8 +35,9 @@ inline constexpr int kByteArray = 1;
 
 // The Internet transfer control the windows and the FTP engine call: an HTTP
 // download of a whole body, and FTP commands ("PUT local remote",
-// "GET remote local", "DELETE remote") on a logged-on account, one at a time,
-// with a busy flag to poll.
+// "GET remote local", "DELETE remote", "MKDIR name", "RMDIR name",
+// "RENAME old new", "DIR name") on a logged-on account, one at a time, with a
+// busy flag to poll.
 class InetControl {
 public:
     virtual ~InetControl() = default;

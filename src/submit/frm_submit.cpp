@@ -1,10 +1,7 @@
 #include "submit/frm_submit.h"
 
-#include "remote/curl_inet.h"
-#include "remote/ftp_engine.h"
-#include "remote/transfer_cause.h"
 #include "submit/ftp_account.h"
-#include "submit/results_file.h"
+#include "submit/submission.h"
 #include "ui/form_layout.h"
 #include "ui/frm_main.h"
 #include "ui/message_box.h"
@@ -30,17 +27,11 @@ QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& geomet
     return box;
 }
 
-QString causeOf(const TransferOutcome& outcome)
-{
-    return QString::fromStdString(describeTransferFailure(outcome));
-}
-
 } // namespace
 
 frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
     : QDialog(parent)
     , m_main(main)
-    , Inet1(std::make_shared<CurlInet>(yieldOnce))
 {
     setObjectName(QStringLiteral("frmSubmit"));
     setWindowTitle(QStringLiteral("Submit Results"));
@@ -167,7 +158,7 @@ void frmSubmit::requestClose()
     m_closeRequested = true;
     // Safe at any step: an upload goes to a temporary name and replaces the shared
     // file only once complete, so a cancelled one leaves the old file whole.
-    Inet1->Cancel();
+    m_stop.request_stop();
 }
 
 void frmSubmit::fail(const QString& why)
@@ -177,123 +168,64 @@ void frmSubmit::fail(const QString& why)
         this, QStringLiteral("Your results were not submitted: %1").arg(why), QStringLiteral("Error"));
 }
 
-QString frmSubmit::engineCause() const
+void frmSubmit::showStage(SubmitStage stage)
 {
-    // A failure before any command ran (the scratch file, say) leaves the control's
-    // last outcome as it was; the engine then knows better.
-    const TransferOutcome& outcome = Inet1->outcome();
-    if (outcome.ok())
-        return QString::fromStdString(m_engine->errorString());
-    return causeOf(outcome);
-}
-
-bool frmSubmit::downloadSharedFile(const QString& path, bool& missing)
-{
-    const ResultsHost& host = m_main.resultsHost();
-    const std::string body = Inet1->OpenURL(host.web + kSharedFileWebPath, kByteArray);
-    while (Inet1->StillExecuting())
-        yieldOnce();
-    if (m_closeRequested)
-        return false;
-
-    // Only a real answer counts as the shared file: uploading after a failed
-    // download would replace it with one that lacks the earlier records.
-    const TransferOutcome& outcome = Inet1->outcome();
-    if (outcome.ok()) {
-        missing = IsHostErrorPage(body);
-    } else if (outcome.status == TransferStatus::HttpError && outcome.httpStatus == 404) {
-        missing = true;
-    } else {
-        fail(QStringLiteral("the results file could not be downloaded (%1).").arg(causeOf(outcome)));
-        return false;
+    switch (stage) {
+    case SubmitStage::Contacting:
+        lblStatus->setText(QStringLiteral("Contacting Vantrel website..."));
+        break;
+    case SubmitStage::Waiting:
+        lblStatus->setText(QStringLiteral("Waiting for another submission to finish..."));
+        break;
+    case SubmitStage::Uploading:
+        lblStatus->setText(QStringLiteral("Uploading data..."));
+        break;
+    case SubmitStage::Verifying:
+        lblStatus->setText(QStringLiteral("Checking the results on the host..."));
+        break;
     }
-
-    // Anything but whole records (a page some proxy put in its place, a file cut short)
-    // would swallow the new record or drop the old ones on upload.
-    if (!missing && !IsWholeRecordRun(body)) {
-        fail(QStringLiteral("the results file on the host is damaged or is not a results file."));
-        return false;
-    }
-
-    if (QFile::exists(path) && !QFile::remove(path)) {
-        fail(QStringLiteral("the local copy %1 could not be replaced.").arg(path));
-        return false;
-    }
-    if (missing)
-        return true;
-
-    QFile file(path);
-    const qint64 size = static_cast<qint64>(body.size());
-    if (!file.open(QIODevice::WriteOnly) || file.write(body.data(), size) != size || !file.flush()) {
-        fail(QStringLiteral("the local copy %1 could not be written (%2).").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
 }
 
 bool frmSubmit::submitResults()
 {
-    lblStatus->setText(QStringLiteral("Contacting Vantrel website..."));
-    const QString localPath = m_main.MyPath + QLatin1String(kSharedFileName);
-
-    bool missing = false;
-    if (!downloadSharedFile(localPath, missing))
-        return false;
-
-    if (!m_engine)
-        m_engine = std::make_unique<clsFTPEngine>(yieldOnce);
-    clsFTPEngine& engine = *m_engine;
-    engine.SetEncryptionPassword(kEncryptionKey);
-    engine.SetInetObject(Inet1);
-    engine.SetFTPServer(m_main.resultsHost().ftp);
-    engine.SetFTPUsername(kFtpUserName);
-    engine.SetFTPEncryptedPassword(kFtpEncryptedPassword);
-    if (!engine.LogonInet()) {
-        fail(QStringLiteral("the logon to the results host failed (%1).")
-                 .arg(QString::fromStdString(engine.errorString())));
-        return false;
-    }
-    engine.SetCurFTPFile(kSharedFileName);
-
-    if (missing) {
-        const bool created = engine.CreateCurFile();
-        if (m_closeRequested)
-            return false;
-        if (!created) {
-            fail(
-                QStringLiteral("the results file could not be created on the host (%1).").arg(engineCause()));
-            return false;
-        }
-    }
-
     const ResultRecord record { txtName->text().toStdString(), txtEmail->text().toStdString(),
         cboOS->currentText().toStdString(), txtProcessor->text().toStdString(), m_main.Score };
-    std::string error;
-    const std::optional<std::string> whole
-        = AppendRecordToFile(QFile::encodeName(localPath).toStdString(), record, &error);
-    if (!whole) {
-        fail(QStringLiteral("the local copy could not be updated (%1).").arg(QString::fromStdString(error)));
-        return false;
-    }
+    SubmitOptions options;
+    options.host = m_main.resultsHost();
+    options.localCopyPath = QFile::encodeName(m_main.MyPath + QLatin1String(kSharedFileName)).toStdString();
+    options.progress = [this](SubmitStage stage) { showStage(stage); };
+    options.yield = yieldOnce;
+    m_stop = std::stop_source();
+    const SubmitResult result = submitResult(record, options, m_stop.get_token());
 
-    // Nothing may go to the host once the user asked to close.
-    if (m_closeRequested)
+    switch (result.status) {
+    case SubmitStatus::Submitted:
+        lblStatus->setText(QStringLiteral("Results submitted."));
+        showMessage(this,
+            QStringLiteral("Your results have been submitted, other users\r\n"
+                           "may now compare them to thier results."),
+            QStringLiteral("Thanks"));
+        return true;
+    case SubmitStatus::Failed:
+        fail(QString::fromStdString(result.cause));
         return false;
-    lblStatus->setText(QStringLiteral("Uploading data..."));
-    engine.SetCurFTPFile(kSharedFileName);
-    if (!engine.CreateWithData(*whole)) {
-        if (m_closeRequested)
-            return false;
-        fail(QStringLiteral("the upload to the results host failed (%1).").arg(engineCause()));
-        return false;
+    case SubmitStatus::Cancelled:
+        break;
     }
-
-    lblStatus->setText(QStringLiteral("Results submitted."));
-    showMessage(this,
-        QStringLiteral("Your results have been submitted, other users\r\n"
-                       "may now compare them to thier results."),
-        QStringLiteral("Thanks"));
-    return true;
+    // A cancel once the data had gone: a later retry must know whether it would add the record twice.
+    if (result.dataSent && result.onHost) {
+        lblStatus->setText(QStringLiteral("Results submitted."));
+        showMessage(this,
+            QStringLiteral("Your results had already reached the host when you cancelled: "
+                           "they are submitted."),
+            QStringLiteral("Thanks"));
+    } else if (result.dataSent) {
+        lblStatus->setText(QStringLiteral("Results not submitted."));
+        showMessage(this,
+            QStringLiteral("Submission cancelled: %1.").arg(QString::fromStdString(result.cause)),
+            QStringLiteral("Cancelled"));
+    }
+    return false;
 }
 
 } // namespace vantrel

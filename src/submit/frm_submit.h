@@ -2,8 +2,7 @@
 
 #include <QDialog>
 #include <QString>
-#include <memory>
-#include <string>
+#include <stop_token>
 
 class QComboBox;
 class QLabel;
@@ -13,12 +12,11 @@ class QPushButton;
 namespace vantrel {
 
 class frmMain;
-class clsFTPEngine;
-class CurlInet;
+enum class SubmitStage;
 
-// "Submit Results": collects name, e-mail, OS and processor description, then
-// downloads the shared results file, appends one record with the main window's
-// score and uploads the whole file again. Opened modally with exec().
+// "Submit Results": collects name, e-mail, OS and processor description, then adds
+// one record with the main window's score to the shared results file through
+// submitResult, showing its stages on the status line. Opened modally with exec().
 class frmSubmit : public QDialog {
     Q_OBJECT
 public:
@@ -54,16 +52,13 @@ private:
     // The network part of a submission; false after a failure was shown or a
     // close request ended it.
     bool submitResults();
-    // Reads the shared file into the local copy; sets missing when the host has none.
-    bool downloadSharedFile(const QString& path, bool& missing);
+    void showStage(SubmitStage stage);
     void fail(const QString& why);
-    QString engineCause() const;
-    // Cancel or close pressed while busy: ends the transfer; the handler closes the form.
+    // Cancel or close pressed while busy: stops the submission; the handler closes the form.
     void requestClose();
 
     frmMain& m_main;
-    std::shared_ptr<CurlInet> Inet1;
-    std::unique_ptr<clsFTPEngine> m_engine;
+    std::stop_source m_stop;
     bool m_busy = false;
     bool m_closeRequested = false;
 };

@@ -4,6 +4,7 @@
 #include "submit/results_file.h"
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <stop_token>
@@ -41,20 +42,45 @@ struct SubmitResult {
     std::string cause;
     // After a cancel that came once the data had gone: whether the host holds the record.
     bool onHost = false;
+    // The upload had begun before the submission ended, so the host may hold the record;
+    // onHost tells whether it does, as read back from the host.
+    bool dataSent = false;
+};
+
+// The pace of the exclusion between submitters. Every submitter must use the same
+// heartbeatGiveUp and staleAfter (the second at least twice the first); tests and
+// benchmarks shorten the others.
+struct SubmitTiming {
+    // A waiter tries to claim the host again after a random pause in this range.
+    std::chrono::milliseconds claimRetryMin { 150 };
+    std::chrono::milliseconds claimRetryMax { 300 };
+    // How often a waiter looks at the holder's heartbeat.
+    std::chrono::milliseconds lockListEvery { 5000 };
+    // A heartbeat seen unchanged this long by a waiter's own clock marks a dead holder.
+    std::chrono::milliseconds staleAfter { 60000 };
+    std::chrono::milliseconds heartbeatEvery { 10000 };
+    // The holder cancels its upload when no heartbeat has succeeded for this long.
+    std::chrono::milliseconds heartbeatGiveUp { 30000 };
+    // Uploads that did not read back whole before the submission counts as failed.
+    int tries = 3;
 };
 
 struct SubmitOptions {
-    ResultsHost host;
+    ResultsHost host = {};
     // The local copy of the shared file ("compare.zip" in the program folder); empty keeps none.
-    std::string localCopyPath;
-    std::function<void(SubmitStage)> progress;
+    std::string localCopyPath = {};
+    std::function<void(SubmitStage)> progress = {};
     // Runs while waiting on the network: the window processes its events there.
-    std::function<void()> yield;
+    std::function<void()> yield = {};
+    SubmitTiming timing = {};
 };
 
-// Adds record to the shared results file on the host: downloads it, appends the record
-// and uploads the whole file. Submitted only once the host's file holds the record.
-// Blocks until done; stop cancels at the next wait.
-SubmitResult submitResult(const ResultRecord& record, const SubmitOptions& options, std::stop_token stop = {});
+// Adds record to the shared results file on the host: claims the host against other
+// submitters of this program, downloads the file, appends the record, uploads the whole
+// file and reads it back. Submitted only once the host's file holds every earlier record
+// with the new one right after them. Blocks until done; stop cancels within moments
+// (safe from another thread); the claim is released in every case.
+SubmitResult submitResult(
+    const ResultRecord& record, const SubmitOptions& options, std::stop_token stop = {});
 
 } // namespace vantrel

@@ -404,7 +404,7 @@ TEST_F(PublicHost, AFtpRefusalNamesTheServersOwnReply)
 
 // Once submitResult keeps concurrent submitters apart, drop DISABLED_: eight of them at
 // once against the real servers, and every record must be in the shared file.
-TEST_F(PublicHost, DISABLED_EightSubmittersAtOnceLoseNoRecord)
+TEST_F(PublicHost, EightSubmittersAtOnceLoseNoRecord)
 {
     constexpr int kSubmitters = 8;
     std::vector<SubmitResult> outcomes(kSubmitters);

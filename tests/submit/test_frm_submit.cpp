@@ -13,15 +13,16 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QPointer>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
 
 using namespace vantrel;
+using vantrel::test::filesIn;
 using vantrel::test::readFile;
 using vantrel::test::ResultsHostOptions;
 using vantrel::test::ResultsHostProcess;
@@ -43,8 +44,9 @@ QByteArray bytes(const std::string& s)
 const QString kThanks = QStringLiteral("Your results have been submitted, other users\r\n"
                                        "may now compare them to thier results.");
 
-const std::string kTwoRecords = vantrel::test::encodeRecords({ { "Ann", "ann@example.org", "Win 98", "K6-2 350", 1234 },
-    { "Bob", "", "Win XP", "P4 2.4 GHz", 98765 } });
+const std::string kTwoRecords
+    = vantrel::test::encodeRecords({ { "Ann", "ann@example.org", "Win 98", "K6-2 350", 1234 },
+        { "Bob", "", "Win XP", "P4 2.4 GHz", 98765 } });
 
 } // namespace
 
@@ -76,6 +78,7 @@ private slots:
     void cancelDuringSlowTransfer_data();
     void cancelDuringSlowTransfer();
     void cancelBeforeSubmit();
+    void waitsBehindAnotherSubmission();
 
     void openedFromMainWindow();
     void mainWindowClosedDuringTheWait();
@@ -127,6 +130,8 @@ void TestFrmSubmit::useHost(ResultsHostProcess& host)
     m_main = std::make_unique<frmMain>(host.host(), QString::fromStdString(m_folder->path()));
     m_main->MyPath = QString::fromStdString(m_folder->path());
     m_main->Score = 4242;
+    for (const std::string& name : filesIn(host.root()))
+        std::filesystem::remove_all(host.root() + name);
     writeFile(host.sharedFile(), kTwoRecords);
     host.clearRequestLog();
 }
@@ -370,6 +375,7 @@ void TestFrmSubmit::faults_data()
     QTest::newRow("wrong FTP password") << "password";
     QTest::newRow("a page in place of the results file") << "html-page";
     QTest::newRow("results file ends in a cut record") << "cut-record";
+    QTest::newRow("host loses the upload") << "lose-upload";
 }
 
 void TestFrmSubmit::faults()
@@ -468,7 +474,7 @@ void TestFrmSubmit::submitPressedTwice()
     QCOMPARE(hostFile(), before + bytes(EncodeResultRecord({ "Ann", "", "Win 98", "K6", 4242 })));
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Thanks"));
-    QCOMPARE(QByteArray::fromStdString(m_active->requestLog()).count("HTTP GET"), 1);
+    QCOMPARE(QByteArray::fromStdString(m_active->requestLog()).count("RNTO compare.zip"), 1);
 }
 
 void TestFrmSubmit::cancelDuringSlowTransfer_data()
@@ -524,11 +530,19 @@ void TestFrmSubmit::cancelDuringSlowTransfer()
     QVERIFY(!form->isVisible());
     QCOMPARE(finished.size(), 1);
     QCOMPARE(form->result(), int(QDialog::Rejected));
-    QVERIFY(m_messages.isEmpty());
     QCOMPARE(hostFile(), before);
+    // Nothing of the claim on the host is left behind.
+    QCOMPARE(filesIn(m_active->root()), std::vector<std::string> { "compare.zip" });
     if (during.startsWith("Contacting")) {
+        QVERIFY(m_messages.isEmpty());
         QCOMPARE(localCopy(), QByteArray("earlier copy"));
-        QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("STOR"));
+        QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("compare.zip.part"));
+    } else {
+        // The data had gone: the user learns that the record did not stay on the host.
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(
+            m_messages[0].text, QStringLiteral("Submission cancelled: your results are not on the host."));
+        QCOMPARE(m_messages[0].title, QStringLiteral("Cancelled"));
     }
 }
 
@@ -542,6 +556,44 @@ void TestFrmSubmit::cancelBeforeSubmit()
     QVERIFY(m_messages.isEmpty());
     QVERIFY(hostSawNothing());
     QCOMPARE(localCopy(), QByteArray("earlier copy"));
+}
+
+// Another submitter holds the host: the form says so, stays lively, and Cancel ends the
+// wait with nothing uploaded and nothing of its own left on the host.
+void TestFrmSubmit::waitsBehindAnotherSubmission()
+{
+    std::filesystem::create_directory(m_active->root() + "compare.lock");
+    writeFile(m_active->root() + "compare.lock/hb-other-0", "x");
+    const QByteArray before = hostFile();
+
+    auto form = openForm();
+    fill(*form, "Ann", "", 1, "K6");
+    QSignalSpy finished(form.get(), &QDialog::finished);
+    int ticks = 0;
+    int ticksWhenWaiting = -1;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, form.get(), [&] {
+        ++ticks;
+        if (ticksWhenWaiting < 0
+            && form->lblStatus->text() == QStringLiteral("Waiting for another submission to finish..."))
+            ticksWhenWaiting = ticks;
+        // Some events later, still waiting: cancel.
+        if (ticksWhenWaiting >= 0 && ticks == ticksWhenWaiting + 20) {
+            QCOMPARE(form->lblStatus->text(), QStringLiteral("Waiting for another submission to finish..."));
+            form->cmdCancel->click();
+        }
+    });
+    ticker.start(10);
+    form->cmdSubmit->click();
+
+    QVERIFY(ticksWhenWaiting >= 0);
+    QVERIFY(!form->isVisible());
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(m_messages.isEmpty());
+    QCOMPARE(hostFile(), before);
+    QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("STOR .compare.zip"));
+    QCOMPARE(filesIn(m_active->root()), (std::vector<std::string> { "compare.lock", "compare.zip" }));
+    QCOMPARE(filesIn(m_active->root() + "compare.lock"), std::vector<std::string> { "hb-other-0" });
 }
 
 // The whole path a user takes: "Submit Results" in the main window, the modal form, the record on the host.

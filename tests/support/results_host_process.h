@@ -10,7 +10,7 @@ namespace vantrel::test {
 
 struct ResultsHostOptions {
     std::string password = {}; // empty: the real account password
-    std::string fault = {}; // "", "none", "http-500", "http-300" or "http-cut"
+    std::string fault = {}; // "", "none", "http-500", "http-300", "http-cut" or "lose-upload"
     long throttle = 0; // bytes per second for FTP data and HTTP bodies; 0 = full speed
     bool readOnly = false; // the FTP account may read but not write
 };
