@@ -34,7 +34,7 @@ public:
     {
         calls.push_back("Execute(" + url + ", " + operation + ")");
         if (refuseToStart) {
-            m_outcome = { TransferStatus::LocalFileError, 0, "refused", 0 };
+            m_outcome = { TransferStatus::LocalFileError, 0, "refused", 0, {} };
             return false;
         }
         if (operation.rfind("PUT ", 0) == 0)
@@ -43,7 +43,7 @@ public:
             writeFile(operation.substr(operation.find(' ', 4) + 1), *remoteFile);
         m_outcome = result;
         if (operation.rfind("GET ", 0) == 0 && !remoteFile)
-            m_outcome = { TransferStatus::CommandFailed, 0, "550 No such file", 550 };
+            m_outcome = { TransferStatus::CommandFailed, 0, "550 No such file", 550, {} };
         pendingReadings = busyReadings;
         return true;
     }
@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(Contents, EngineAppend,
 TEST_F(EngineTest, AppendNeverUploadsAfterAFailedDownload)
 {
     m_inet->remoteFile = "records";
-    m_inet->result = { TransferStatus::Unreachable, 0, "Connection refused", 0 };
+    m_inet->result = { TransferStatus::Unreachable, 0, "Connection refused", 0, {} };
     EXPECT_FALSE(m_engine->AppendData({ "a" }));
     EXPECT_TRUE(m_inet->sentFiles.empty());
     EXPECT_EQ(m_engine->errorString(), "GET compare.zip " + scratch() + ": Connection refused");
@@ -229,7 +229,7 @@ TEST_F(EngineTest, AppendNeverUploadsAfterAFailedDownload)
 // go on past a failing step still do their remaining local work.
 TEST_F(EngineTest, FailedCommandsAreReported)
 {
-    m_inet->result = { TransferStatus::LogonRefused, 0, "Access denied: 530", 530 };
+    m_inet->result = { TransferStatus::LogonRefused, 0, "Access denied: 530", 530, {} };
     EXPECT_FALSE(m_engine->DeleteCurFile());
     EXPECT_EQ(m_engine->errorString(), "DELETE compare.zip: Access denied: 530");
     EXPECT_FALSE(m_engine->UploadCurFile(m_local.file("a")));

@@ -402,8 +402,7 @@ TEST_F(PublicHost, AFtpRefusalNamesTheServersOwnReply)
         << describeTransferFailure(inet.outcome());
 }
 
-// Once submitResult keeps concurrent submitters apart, drop DISABLED_: eight of them at
-// once against the real servers, and every record must be in the shared file.
+// Eight submitters at once against the real servers: every record must be in the shared file.
 TEST_F(PublicHost, EightSubmittersAtOnceLoseNoRecord)
 {
     constexpr int kSubmitters = 8;
