@@ -4,6 +4,7 @@
 //   and through submitResult: median time, FTP connections, FTP commands and HTTP requests;
 // - records per second with 8 submitters at once (threads, 10 records each);
 // - the CPU share of a submitter waiting behind a lock that another submitter holds.
+#include "benchmark/console_args.h"
 #include "remote/curl_inet.h"
 #include "remote/ftp_engine.h"
 #include "results_host_process.h"
@@ -97,8 +98,13 @@ void print(const char* name, const Pass& pass)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    CLI::App app { "One submission before and after the submitters' exclusion, eight submitters at once, and "
+                   "the CPU a waiting submitter uses, on a local results host it starts itself.",
+        "vantrel3-submit-bench" };
+    if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
+        return *exitCode;
     ResultsHostProcess host;
     writeFile(host.sharedFile(), bench::sampleResultsFile(1000));
     constexpr int kRuns = 21;
