@@ -101,6 +101,22 @@ private:
     int m_fd = -1;
 };
 
+// Creates a new file beside target for a download to go into and sets path to
+// its name. The kernel gives it the mode any new file gets there (0666 less the
+// umask, or the folder's default ACL): the process-wide umask is never changed,
+// even for a moment, while other threads may be creating files.
+int createDownloadFile(const std::string& target, std::string& path)
+{
+    static std::atomic<unsigned> counter { 0 };
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
 std::string systemError(const std::string& what, const std::string& path)
 {
     return what + " " + path + ": " + std::strerror(errno);
@@ -690,18 +706,12 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
     case Command::Verb::Get: {
         request.kind = Request::Kind::Get;
         request.downloadTarget = command->local;
-        std::string pattern = command->local + ".part-XXXXXX";
-        int fd = ::mkstemp(pattern.data());
+        const int fd = createDownloadFile(command->local, request.downloadTemporary);
         if (fd < 0) {
             d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot write", command->local));
             return false;
         }
         request.download.reset(fd);
-        request.downloadTemporary = pattern;
-        // mkstemp makes the file private; the finished copy gets the usual permissions.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        [[maybe_unused]] int ignored = ::fchmod(fd, 0666 & ~mask);
         request.url = request.ftpBase + escapePath(escaper.get(), command->remote);
         break;
     }

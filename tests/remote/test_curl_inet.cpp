@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace vantrel;
@@ -83,9 +84,13 @@ TEST_F(CurlInetHost, PutGetAndDeleteAFile)
 
     const std::string back = m_local.file("sub folder with spaces/copy of it");
     std::filesystem::create_directory(m_local.file("sub folder with spaces"));
+    // The copy gets the mode of any new file under the umask, not a private one.
+    const mode_t umaskBefore = ::umask(027);
     TransferOutcome get = run(inet, "GET " + kFile + " " + back);
+    ::umask(umaskBefore);
     ASSERT_TRUE(get.ok()) << get.text;
     EXPECT_EQ(readFile(back), kRecords);
+    EXPECT_EQ(std::filesystem::status(back).permissions(), std::filesystem::perms(0640));
     EXPECT_EQ(filesIn(m_local.file("sub folder with spaces")), std::vector<std::string> { "copy of it" });
 
     TransferOutcome del = run(inet, "DELETE " + kFile);

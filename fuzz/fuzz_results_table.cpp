@@ -1,0 +1,62 @@
+// Any bytes as the downloaded file the comparison list reads: the table holds
+// the records the shared decoder finds, each one as that decoder gives it, and
+// hands the buffer back untouched. A row's "Score" text, read back the way the
+// graph reads it, is the row's score (to the 15 digits shown), and the bars
+// drawn from it stay inside their full width.
+#include "benchmark/score_file.h"
+#include "compare/comparison_graph.h"
+#include "compare/results_table.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// The number the graph compares for a row: the list cell's text read back.
+double shownScore(double score)
+{
+    return vantrel::LeadingNumber(vantrel::FormatGeneralNumber(score));
+}
+
+bool closeEnough(double shown, double score)
+{
+    if (!std::isfinite(score))
+        return shown == 0; // "NaN" and "Infinity" read as no number
+    if (std::isinf(shown))
+        return std::fabs(score) >= 1.7976931348623e308; // rounded up past the largest double
+    return std::fabs(shown - score) <= 1e-14 * std::fabs(score) + 1e-322;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    vantrel::ResultsTable table(bytes);
+    const auto decoded = vantrel::DecodeResultRecords(bytes);
+    if (table.size() != decoded.size() || table.byteSize() < size)
+        std::abort();
+
+    constexpr std::int32_t kFullWidth = 4000;
+    const double own = decoded.empty() ? 0 : shownScore(decoded.front().score);
+    for (std::size_t row = 0; row < table.size(); ++row) {
+        const vantrel::ResultRecord record = table.record(row);
+        // Compared as bytes: a NaN score is never equal to itself.
+        if (vantrel::EncodeResultRecord(record) != vantrel::EncodeResultRecord(decoded[row]))
+            std::abort();
+        const double shown = shownScore(record.score);
+        if (!closeEnough(shown, record.score))
+            std::abort();
+        const vantrel::BarWidths bars = vantrel::ComparisonBarWidths(own, shown, kFullWidth, {});
+        if (!(bars.yours >= 0 && bars.yours <= kFullWidth && bars.selected >= 0 && bars.selected <= kFullWidth))
+            std::abort();
+    }
+
+    if (table.releaseBytes() != bytes || !table.empty())
+        std::abort();
+    return 0;
+}
