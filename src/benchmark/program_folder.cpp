@@ -23,10 +23,21 @@ std::filesystem::path userDataFolder()
     return {};
 }
 
-std::filesystem::path chooseDataFolder(const std::filesystem::path& programFolder,
-    const std::function<bool(const std::filesystem::path&)>& isWritable)
+namespace {
+
+bool sameFolder(const std::filesystem::path& a, const std::filesystem::path& b)
 {
-    if (isWritable(programFolder))
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error);
+}
+
+} // namespace
+
+std::filesystem::path chooseDataFolder(const std::filesystem::path& programFolder,
+    const std::function<bool(const std::filesystem::path&)>& isWritable,
+    const std::filesystem::path& installFolder)
+{
+    if (isWritable(programFolder) && !sameFolder(programFolder, installFolder))
         return programFolder;
     const std::filesystem::path userFolder = userDataFolder();
     if (userFolder.empty())

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "build_config.h"
+
 #include <filesystem>
 #include <functional>
 
@@ -14,9 +16,12 @@ std::filesystem::path userDataFolder();
 
 // The folder for the score file and the local copy of the results file: the program's
 // own folder while the program may write there (a copy in the build folder or unpacked
-// anywhere keeps its files beside it), else the user's data folder, created here. When
-// that cannot be made either, the program's folder, where loading and saving fail softly.
+// anywhere keeps its files beside it), else the user's data folder, created here. An
+// installed copy (in installFolder) always uses the user's data folder, even for root,
+// who may write into /usr/bin. When the data folder cannot be made, the program's
+// folder, where loading and saving fail softly.
 std::filesystem::path chooseDataFolder(const std::filesystem::path& programFolder,
-    const std::function<bool(const std::filesystem::path&)>& isWritable = folderIsWritable);
+    const std::function<bool(const std::filesystem::path&)>& isWritable = folderIsWritable,
+    const std::filesystem::path& installFolder = VANTREL_INSTALL_BINDIR);
 
 } // namespace vantrel

@@ -49,6 +49,13 @@ TEST(ProgramFolder, WritableProgramFolderKeepsTheFilesBesideTheProgram)
     EXPECT_FALSE(fs::exists(data.file("vantrel3")));
 }
 
+TEST(ProgramFolder, InstalledCopyUsesTheUserDataFolderEvenWhenItMayWriteBesideItself)
+{
+    test::TempDir bin, data;
+    const ScopedEnv xdg("XDG_DATA_HOME", data.path());
+    EXPECT_EQ(chooseDataFolder(bin.path(), folderIsWritable, bin.path() + "/."), fs::path(data.file("vantrel3")));
+}
+
 TEST(ProgramFolder, UnwritableProgramFolderUsesTheUserDataFolderCreatedOnFirstUse)
 {
     test::TempDir program, data, home;
