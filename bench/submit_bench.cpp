@@ -4,6 +4,7 @@
 //   and through submitResult: median time, FTP connections, FTP commands and HTTP requests;
 // - records per second with 8 submitters at once (threads, 10 records each);
 // - the CPU share of a submitter waiting behind a lock that another submitter holds.
+#include "cpu_time.h"
 #include "benchmark/console_args.h"
 #include "remote/curl_inet.h"
 #include "remote/ftp_engine.h"
@@ -28,13 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using bench::cpuSeconds;
 
 std::size_t count(const std::string& text, const std::string& what)
 {

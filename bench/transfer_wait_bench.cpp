@@ -2,6 +2,7 @@
 // host throttled, runs an FTP upload, an FTP download and an HTTP download through the
 // transfer control while polling StillExecuting as the windows do (with a no-op yield
 // in between), and prints the process's CPU time as a share of one core.
+#include "cpu_time.h"
 #include "benchmark/console_args.h"
 #include "remote/curl_inet.h"
 #include "results_host_process.h"
@@ -18,13 +19,7 @@ using namespace vantrel::test;
 
 namespace {
 
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
+using bench::cpuSeconds;
 
 bool measure(const char* name, const std::function<bool(CurlInet&)>& start, CurlInet& inet)
 {
