@@ -671,20 +671,20 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
         d->outcome = failure(TransferStatus::OtherError, "File commands need the FTP protocol");
         return false;
     }
-    if (std::optional<FolderCommand> folder = parseFolderCommand(operation))
-        return executeFolderCommand(url, *folder);
-    const std::optional<Command> command = parseCommand(operation);
-    if (!command) {
-        d->outcome = failure(TransferStatus::CommandFailed, "Not a command this control runs: " + operation);
-        return false;
-    }
-
     // Only for escaping names into the address.
     EasyHandle escaper(curl_easy_init());
     if (!escaper) {
         d->outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
         return false;
     }
+    if (std::optional<FolderCommand> folder = parseFolderCommand(operation))
+        return executeFolderCommand(url, *folder, escaper.get());
+    const std::optional<Command> command = parseCommand(operation);
+    if (!command) {
+        d->outcome = failure(TransferStatus::CommandFailed, "Not a command this control runs: " + operation);
+        return false;
+    }
+
     Request request;
     request.ftpBase = d->ftpBase(url);
     request.remote = command->remote;
@@ -724,13 +724,8 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
     return true;
 }
 
-bool CurlInet::executeFolderCommand(const std::string& url, const FolderCommand& command)
+bool CurlInet::executeFolderCommand(const std::string& url, const FolderCommand& command, void* escaper)
 {
-    EasyHandle escaper(curl_easy_init());
-    if (!escaper) {
-        d->outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
-        return false;
-    }
     Request request;
     request.ftpBase = d->ftpBase(url);
     request.url = request.ftpBase;
@@ -748,7 +743,7 @@ bool CurlInet::executeFolderCommand(const std::string& url, const FolderCommand&
     case FolderCommand::Verb::Dir:
         // Names only (NLST); the trailing "/" makes libcurl list the folder rather than fetch a file.
         request.kind = Request::Kind::Dir;
-        request.url = request.ftpBase + escapePath(escaper.get(), command.name) + "/";
+        request.url = request.ftpBase + escapePath(static_cast<CURL*>(escaper), command.name) + "/";
         break;
     }
     d->begin(std::move(request));

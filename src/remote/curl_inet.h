@@ -54,7 +54,8 @@ public:
     const std::string& listing() const;
 
 private:
-    bool executeFolderCommand(const std::string& url, const FolderCommand& command);
+    // escaper: the libcurl handle Execute made for escaping names (CURL*, kept out of this header).
+    bool executeFolderCommand(const std::string& url, const FolderCommand& command, void* escaper);
 
     struct Private;
     std::unique_ptr<Private> d;
