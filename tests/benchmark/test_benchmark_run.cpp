@@ -1,5 +1,6 @@
 #include "benchmark/benchmark_loop.h"
 #include "benchmark/benchmark_run.h"
+#include "benchmark/page_offset.h"
 #include "benchmark/real_services.h"
 
 #include <cmath>
@@ -265,6 +266,24 @@ INSTANTIATE_TEST_SUITE_P(Counts, ScoreFromCountTest,
         ScoreCase { 2147483647, 8388607 }, // the last signed 32-bit count
         ScoreCase { 2147483648, 8388608 }, ScoreCase { 4294967296 + 255, 16777216 },
         ScoreCase { 1ULL << 53, 35184372088832 }, ScoreCase { UINT64_MAX, 72057594037927935.0 }));
+
+// Calls callAtPageOffset with `depth` more bytes of stack in use, and returns where within a
+// page the called function's frame began.
+[[gnu::noinline]] std::uintptr_t frameOffsetBelow(std::size_t depth)
+{
+    volatile char* used = static_cast<char*>(__builtin_alloca(depth + 1));
+    used[0] = 0;
+    return callAtPageOffset(0x700, [] {
+        return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) % kPageSize;
+    });
+}
+
+TEST(PageOffset, TheCalledFrameLandsAtTheSamePlaceWhateverTheCallersDepth)
+{
+    const std::uintptr_t first = frameOffsetBelow(0);
+    for (std::size_t depth : { 8, 16, 200, 1000, 4000, 4096, 9000 })
+        EXPECT_EQ(frameOffsetBelow(depth), first) << depth << " bytes deeper";
+}
 
 TEST(RealServices, RandomStaysInTheUnitIntervalAndVaries)
 {
