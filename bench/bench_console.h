@@ -2,7 +2,7 @@
 
 // Console conventions for the Google Benchmark programs: its own --benchmark_* flags stay,
 // --version is added, and an unknown flag ends with exit code 2 like every other program here.
-#include "benchmark/console_args.h"
+#include "console/console_args.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // How close the six test loops run to the limit the clock sets: steps per second of one real
 // run beside the cost of one bare timer read (and, for scale, of the reads it replaces).
-#include "benchmark/bench_report.h"
-#include "benchmark/console_args.h"
-#include "benchmark/real_services.h"
+#include "core/benchmark/bench_report.h"
+#include "console/console_args.h"
+#include "core/benchmark/real_services.h"
 
 #include <algorithm>
 #include <chrono>

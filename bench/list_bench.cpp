@@ -3,12 +3,12 @@
 //  - the time from reading the file to the first painted page (target < 250 ms),
 //  - resident memory added by the filled list next to the file's size (target < 3x),
 //  - the time to paint each page while scrolling through the list (smooth: well under 16 ms).
-#include "compare/frm_compare.h"
-#include "compare/results_list_model.h"
+#include "windows/compare/frm_compare.h"
+#include "windows/compare/results_list_model.h"
 #include "sample_results.h"
-#include "submit/results_file.h"
-#include "ui/command_line.h"
-#include "ui/frm_main.h"
+#include "core/submit/results_file.h"
+#include "windows/ui/command_line.h"
+#include "windows/ui/frm_main.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

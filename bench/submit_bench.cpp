@@ -5,13 +5,13 @@
 // - records per second with 8 submitters at once (threads, 10 records each);
 // - the CPU share of a submitter waiting behind a lock that another submitter holds.
 #include "cpu_time.h"
-#include "benchmark/console_args.h"
-#include "remote/curl_inet.h"
-#include "remote/ftp_engine.h"
+#include "console/console_args.h"
+#include "core/remote/curl_inet.h"
+#include "core/remote/ftp_engine.h"
 #include "results_host_process.h"
 #include "sample_results.h"
-#include "submit/ftp_account.h"
-#include "submit/submission.h"
+#include "core/submit/ftp_account.h"
+#include "core/submit/submission.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,8 +3,8 @@
 // transfer control while polling StillExecuting as the windows do (with a no-op yield
 // in between), and prints the process's CPU time as a share of one core.
 #include "cpu_time.h"
-#include "benchmark/console_args.h"
-#include "remote/curl_inet.h"
+#include "console/console_args.h"
+#include "core/remote/curl_inet.h"
 #include "results_host_process.h"
 
 #include <chrono>

@@ -29,7 +29,7 @@ install(PROGRAMS tools/results-host DESTINATION ${CMAKE_INSTALL_BINDIR}
 
 # Icons come from the window's own drawing, rendered by a small program at build time.
 set(VANTREL_ICON_SIZES 16 22 24 32 48 64 128 256)
-add_executable(vantrel3-export-icons ${pkg_dir}/export_icons.cpp src/ui/app_icon.cpp)
+add_executable(vantrel3-export-icons ${pkg_dir}/export_icons.cpp src/windows/ui/app_icon.cpp)
 target_include_directories(vantrel3-export-icons PRIVATE src)
 target_link_libraries(vantrel3-export-icons PRIVATE Qt6::Gui)
 set(icon_files ${gen_dir}/hicolor/scalable/apps/vantrel3.svg)

@@ -1,7 +1,7 @@
 // Any cipher text under any key: deciphering never reads outside its input,
 // gives half the length rounded to even, and a well-formed cipher text (even
 // length, upper-case hex) comes back unchanged through enciphering.
-#include "remote/string_cipher.h"
+#include "core/remote/string_cipher.h"
 
 #include <algorithm>
 #include <cstddef>

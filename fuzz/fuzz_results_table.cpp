@@ -3,9 +3,9 @@
 // hands the buffer back untouched. A row's "Score" text, read back the way the
 // graph reads it, is the row's score (to the 15 digits shown), and the bars
 // drawn from it stay inside their full width.
-#include "benchmark/score_file.h"
-#include "compare/comparison_graph.h"
-#include "compare/results_table.h"
+#include "core/benchmark/score_file.h"
+#include "core/compare/comparison_graph.h"
+#include "core/compare/results_table.h"
 
 #include <cmath>
 #include <cstddef>

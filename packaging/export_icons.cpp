@@ -2,7 +2,7 @@
 // and OUTDIR/scalable/apps/vantrel3.svg) from the drawing the window uses.
 // Usage: vantrel3-export-icons OUTDIR SIZE...
 
-#include "ui/app_icon.h"
+#include "windows/ui/app_icon.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "ui/command_line.h"
-#include "ui/end_signals.h"
-#include "ui/focus_style.h"
-#include "ui/form_layout.h"
-#include "ui/frm_main.h"
+#include "windows/ui/command_line.h"
+#include "windows/ui/end_signals.h"
+#include "windows/ui/focus_style.h"
+#include "windows/ui/form_layout.h"
+#include "windows/ui/frm_main.h"
 
 #include <QApplication>
 #include <csignal>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "submit/results_file.h"
+#include "core/submit/results_file.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #include "results_host_process.h"
 
 #include "build_config.h"
-#include "remote/string_cipher.h"
-#include "submit/ftp_account.h"
+#include "core/remote/string_cipher.h"
+#include "core/submit/ftp_account.h"
 
 #include <cerrno>
 #include <chrono>

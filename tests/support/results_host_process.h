@@ -1,6 +1,6 @@
 #pragma once
 
-#include "remote/results_host.h"
+#include "core/remote/results_host.h"
 #include "temp_dir.h"
 
 #include <string>

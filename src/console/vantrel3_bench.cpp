@@ -1,0 +1,149 @@
+// Runs the benchmark without a window: prints what every test counted and how long it took,
+// as text or JSON, and can submit the score to the results host like the submission window.
+#include "core/benchmark/bench_json.h"
+#include "core/benchmark/bench_report.h"
+#include "console/console_args.h"
+#include "core/benchmark/score_file.h"
+#include "core/submit/submission.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kProgram = "vantrel3-bench";
+
+void print(const std::string& text)
+{
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void progress(const std::string& text)
+{
+    std::fprintf(stderr, "%s: %s\n", kProgram, text.c_str());
+}
+
+// "auto" is 0; otherwise the count from 1 to 1000, checked by the parser.
+int runCount(const std::string& text)
+{
+    if (text == "auto")
+        return 0;
+    int runs = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), runs);
+    if (result.ec != std::errc {} || result.ptr != text.data() + text.size() || runs < 1 || runs > 1000)
+        return -1;
+    return runs;
+}
+
+std::string stageText(vantrel::SubmitStage stage, const vantrel::ResultsHost& host)
+{
+    switch (stage) {
+    case vantrel::SubmitStage::Contacting:
+        return "downloading the results file from " + host.web;
+    case vantrel::SubmitStage::Waiting:
+        return "waiting while another submission holds the results host";
+    case vantrel::SubmitStage::Uploading:
+        return "uploading the results file to " + host.ftp;
+    case vantrel::SubmitStage::Verifying:
+        return "checking that the results host holds the record";
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app { "Runs the Vantrel 3 benchmark on the console and prints its score.", kProgram };
+    app.get_formatter()->column_width(36);
+    std::string runsText = "1";
+    bool json = false;
+    bool submit = false;
+    vantrel::ResultRecord record;
+    vantrel::ResultsHost host;
+    app.add_option("--runs", runsText,
+           "Runs to make (1 to 1000), or auto: repeat until the scores vary "
+           "by at most 1 %, 3 to 15 runs; the score is their median")
+        ->type_name("N|auto")
+        ->check([](const std::string& text) {
+            return runCount(text) < 0 ? std::string("expects a count from 1 to 1000 or auto, not " + text)
+                                      : std::string();
+        });
+    app.add_flag("--json", json, "Print one JSON object instead of text lines");
+    auto* submitFlag = app.add_flag("--submit", submit, "Submit the score to the results host");
+    app.add_option("--name", record.name, "Your name (or nickname), for --submit")->needs(submitFlag);
+    app.add_option("--email", record.email, "Your e-mail address, for --submit (optional)")
+        ->needs(submitFlag);
+    std::string osNames;
+    for (const char* os : vantrel::kOsNames)
+        osNames += std::string(osNames.empty() ? "" : ", ") + os;
+    app.add_option("--os", record.os, "Your operating system, for --submit: one of " + osNames)
+        ->needs(submitFlag);
+    app.add_option("--processor", record.processor, "Your processor's description, for --submit")
+        ->needs(submitFlag);
+    app.add_option("--web", host.web, "Results host's web address for --submit")
+        ->capture_default_str()
+        ->type_name("HOST:PORT")
+        ->needs(submitFlag);
+    app.add_option("--ftp", host.ftp, "Results host's FTP server for --submit")
+        ->capture_default_str()
+        ->type_name("HOST:PORT")
+        ->needs(submitFlag);
+    if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
+        return *exitCode;
+
+    // The window's checks, with its words, before minutes of running are spent.
+    if (submit) {
+        if (const auto problem = vantrel::checkSubmission(record))
+            return vantrel::usageError(kProgram, problem->message);
+        progress("running the benchmark (about 6 seconds a run)");
+    }
+
+    const int count = runCount(runsText);
+    std::vector<vantrel::MeasuredRun> runs;
+    std::vector<double> scores;
+    std::optional<vantrel::RunsEnd> end;
+    for (int i = 1; count == 0 ? !end : i <= count; ++i) {
+        runs.push_back(vantrel::measureRun());
+        scores.push_back(runs.back().result.score);
+        if (count == 0)
+            end = vantrel::autoRunsEnd(scores);
+        if (!json)
+            print((count != 1 ? "run: " + std::to_string(i) + "\n" : std::string())
+                + vantrel::formatRun(runs.back()));
+    }
+    if (!json && runs.size() > 1)
+        print(vantrel::formatSummary(scores, end));
+    nlohmann::ordered_json out;
+    if (json)
+        out = vantrel::runsJson(runs, end, vantrel::describeMachine());
+
+    int status = 0;
+    if (submit) {
+        // Scores are whole numbers; the median of an even count of runs may not be.
+        record.score = std::floor(vantrel::medianOf(scores));
+        vantrel::SubmitOptions options;
+        options.host = host;
+        options.progress = [&host](vantrel::SubmitStage stage) { progress(stageText(stage, host)); };
+        const vantrel::SubmitResult result = vantrel::submitResult(record, options);
+        if (result.status == vantrel::SubmitStatus::Submitted) {
+            if (json)
+                out["submitted"] = { { "name", record.name }, { "email", record.email }, { "os", record.os },
+                    { "processor", record.processor }, { "score", vantrel::jsonNumber(record.score) } };
+            else
+                print("submitted: " + vantrel::FormatGeneralNumber(record.score) + " Vantrels as \""
+                    + record.name + "\" (" + record.os + ", " + record.processor
+                    + (record.email.empty() ? "" : ", " + record.email) + ") to " + host.web + "\n");
+        } else {
+            progress("not submitted: " + result.cause);
+            status = 1;
+        }
+    }
+    if (json)
+        print(out.dump(2) + "\n");
+    return status;
+}

@@ -1,0 +1,78 @@
+#include "core/benchmark/benchmark_run.h"
+
+#include "core/benchmark/benchmark_loop.h"
+#include "core/benchmark/core_choice.h"
+#include "core/benchmark/page_offset.h"
+#include "core/benchmark/real_services.h"
+
+#include <chrono>
+
+namespace vantrel {
+
+namespace {
+
+std::uint64_t randomState = 0x2545F4914F6CDD1DULL;
+
+// Where the run's frame begins within a page. Its loops' stack slots and the matrices then lie
+// between about 0x500 and 0xF00, away from the start of a page, where the kernel keeps the data
+// that every clock read loads (vvar).
+constexpr std::uintptr_t kRunPageOffset = 0xF00;
+
+// Test 1's shape, a clock read and then 121 additions, for about 5 ms; passes per second.
+double probeSpeed()
+{
+    using Clock = std::chrono::steady_clock;
+    BenchmarkMatrices m;
+    std::uint64_t passes = 0;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = start + std::chrono::milliseconds(5);
+    Clock::time_point now;
+    while ((now = Clock::now()) < end) {
+        for (int i = 0; i < kMatrixSize; ++i) {
+            for (int j = 0; j < kMatrixSize; ++j)
+                m.b[i][j] = m.a[i][j] + m.b[i][j];
+        }
+        detail::touchMemory(&m);
+        ++passes;
+    }
+    return static_cast<double>(passes) / std::chrono::duration<double>(now - start).count();
+}
+
+} // namespace
+
+RealClock::RealClock()
+{
+    timespec wall {};
+    timespec mono {};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    tm local {};
+    localtime_r(&wall.tv_sec, &local);
+    const double sinceMidnight = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec
+        + static_cast<double>(wall.tv_nsec) * 1e-9;
+    m_offset = sinceMidnight - (static_cast<double>(mono.tv_sec) + static_cast<double>(mono.tv_nsec) * 1e-9);
+}
+
+float nextRandom()
+{
+    // A 64-bit linear congruential step; the top 24 bits make an exact float below 1.
+    randomState = randomState * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<float>(randomState >> 40) * 0x1p-24f;
+}
+
+BenchmarkResult RunBenchmark(BenchmarkProgress& progress)
+{
+    // A core can be slowed for many seconds by work beside it (another program on its sibling
+    // hyperthread, or another guest's on the host's), and hybrid processors mix fast and slow
+    // cores: the run takes whichever core is fastest just before it starts, instead of the one
+    // the scheduler happened to pick, and keeps to it.
+    const CorePin pin(fastestCore(allowedCores(), probeSpeed));
+    // The same place in every start, with or without a window, so the score does not depend on
+    // where the stack happened to land.
+    return callAtPageOffset(kRunPageOffset, [&] {
+        RealServices services;
+        return RunBenchmarkWith(services, progress);
+    });
+}
+
+} // namespace vantrel

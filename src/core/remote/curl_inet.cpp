@@ -1,0 +1,821 @@
+#include "core/remote/curl_inet.h"
+
+#include "build_config.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace vantrel {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long one StillExecuting call may wait for the transfer to end: short enough that
+// the interface stays lively, long enough that a polling loop mostly sleeps.
+constexpr int kPollMilliseconds = 15;
+
+// Removing a failed upload's temporary remote file is a courtesy; it must not hold
+// the caller up for long.
+constexpr auto kCleanupConnectTimeout = 5s;
+constexpr auto kCleanupOverallTimeout = 10s;
+
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+class SList {
+public:
+    SList() = default;
+    SList(const SList&) = delete;
+    SList& operator=(const SList&) = delete;
+    ~SList() { curl_slist_free_all(m_list); }
+    void append(const std::string& line)
+    {
+        // On failure libcurl returns null and leaves the list as it was.
+        if (curl_slist* longer = curl_slist_append(m_list, line.c_str()))
+            m_list = longer;
+    }
+    curl_slist* get() const { return m_list; }
+
+private:
+    curl_slist* m_list = nullptr;
+};
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    FileDescriptor(FileDescriptor&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    {
+    }
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    ~FileDescriptor() { close(); }
+    int get() const { return m_fd; }
+    void reset(int fd)
+    {
+        close();
+        m_fd = fd;
+    }
+    bool close()
+    {
+        if (m_fd < 0)
+            return true;
+        int rc = ::close(m_fd);
+        m_fd = -1;
+        return rc == 0;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// Creates a new file beside target for a download to go into and sets path to
+// its name. The kernel gives it the mode any new file gets there (0666 less the
+// umask, or the folder's default ACL): the process-wide umask is never changed,
+// even for a moment, while other threads may be creating files.
+int createDownloadFile(const std::string& target, std::string& path)
+{
+    static std::atomic<unsigned> counter { 0 };
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+std::string systemError(const std::string& what, const std::string& path)
+{
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+// Some firewalls turn away requests that do not say what sent them.
+constexpr const char* kUserAgent = "Vantrel3/" VANTREL_VERSION;
+
+// The one place where libcurl's results become the control's outcomes.
+TransferOutcome outcomeOf(CURLcode code, long httpStatus, long ftpReply, const char* errorText)
+{
+    TransferOutcome outcome;
+    outcome.httpStatus = httpStatus;
+    outcome.ftpReply = ftpReply;
+    const std::string text = errorText && *errorText ? errorText : curl_easy_strerror(code);
+    switch (code) {
+    case CURLE_OK:
+        // After redirects only the file (200) or its absence (404) is an answer; a
+        // 300 page from a case-correcting server, say, is neither.
+        if (httpStatus != 0 && httpStatus != 200) {
+            outcome.status = TransferStatus::HttpError;
+            outcome.text = "The server answered with HTTP status " + std::to_string(httpStatus);
+        }
+        return outcome;
+    case CURLE_PARTIAL_FILE:
+        outcome.status = TransferStatus::CutShort;
+        break;
+    case CURLE_LOGIN_DENIED:
+        outcome.status = TransferStatus::LogonRefused;
+        break;
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_REMOTE_DISK_FULL:
+    case CURLE_REMOTE_FILE_EXISTS:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+    case CURLE_FTP_COULDNT_USE_REST:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_PRET_FAILED:
+        outcome.status = TransferStatus::CommandFailed;
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        outcome.status = TransferStatus::TimedOut;
+        break;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        outcome.status = TransferStatus::Unreachable;
+        break;
+    case CURLE_READ_ERROR:
+    case CURLE_WRITE_ERROR:
+    case CURLE_FILE_COULDNT_READ_FILE:
+        outcome.status = TransferStatus::LocalFileError;
+        break;
+    case CURLE_ABORTED_BY_CALLBACK:
+        outcome.status = TransferStatus::Cancelled;
+        break;
+    default:
+        outcome.status = TransferStatus::OtherError;
+        break;
+    }
+    outcome.text = text;
+    return outcome;
+}
+
+TransferOutcome failure(TransferStatus status, std::string text)
+{
+    TransferOutcome outcome;
+    outcome.status = status;
+    outcome.text = std::move(text);
+    return outcome;
+}
+
+bool startsWithScheme(const std::string& address)
+{
+    return address.find("://") != std::string::npos;
+}
+
+// Percent-encodes each part of a remote path, keeping the "/" between parts.
+std::string escapePath(CURL* easy, const std::string& path)
+{
+    std::string result;
+    std::size_t start = 0;
+    while (true) {
+        std::size_t slash = path.find('/', start);
+        std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        char* escaped = curl_easy_escape(easy, part.c_str(), static_cast<int>(part.size()));
+        result += escaped ? escaped : "";
+        curl_free(escaped);
+        if (slash == std::string::npos)
+            return result;
+        result += '/';
+        start = slash + 1;
+    }
+}
+
+// A remote name goes into FTP command lines as it stands; line breaks would smuggle in commands.
+bool isSafeRemoteName(const std::string& name)
+{
+    return !name.empty() && name.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
+
+// The temporary remote name an upload is sent to before it is renamed over the real one.
+std::string temporaryRemoteName(const std::string& remote)
+{
+    static std::atomic<unsigned> counter { 0 };
+    std::size_t slash = remote.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : remote.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? remote : remote.substr(slash + 1);
+    return folder + "." + name + ".part-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+struct Command {
+    enum class Verb { Put, Get, Delete } verb;
+    std::string local;
+    std::string remote;
+};
+
+// "PUT local remote": the remote name is the last word, the local path everything before it.
+// "GET remote local": the remote name is the first word, the local path everything after it.
+// Local paths may hold spaces; remote names may not.
+std::optional<Command> parseCommand(const std::string& operation)
+{
+    std::size_t space = operation.find(' ');
+    if (space == std::string::npos)
+        return std::nullopt;
+    std::string verb = operation.substr(0, space);
+    for (char& c : verb)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string rest = operation.substr(space + 1);
+    Command command;
+    if (verb == "PUT") {
+        std::size_t last = rest.rfind(' ');
+        if (last == std::string::npos)
+            return std::nullopt;
+        command = { Command::Verb::Put, rest.substr(0, last), rest.substr(last + 1) };
+    } else if (verb == "GET") {
+        std::size_t first = rest.find(' ');
+        if (first == std::string::npos)
+            return std::nullopt;
+        command = { Command::Verb::Get, rest.substr(first + 1), rest.substr(0, first) };
+    } else if (verb == "DELETE") {
+        command = { Command::Verb::Delete, {}, rest };
+    } else {
+        return std::nullopt;
+    }
+    if (command.verb != Command::Verb::Delete && command.local.empty())
+        return std::nullopt;
+    if (!isSafeRemoteName(command.remote) || command.remote.find(' ') != std::string::npos)
+        return std::nullopt;
+    return command;
+}
+
+// Folder commands, named as the old Internet Transfer Control names them: "MKDIR name",
+// "RMDIR name", "RENAME old new" and "DIR name". Each becomes raw FTP commands on one
+// connection; names are relative to the account's starting folder and hold no spaces.
+} // namespace
+
+struct FolderCommand {
+    enum class Verb { MkDir, RmDir, Rename, Dir } verb;
+    std::string name;
+    std::string newName;
+};
+
+namespace {
+
+std::optional<FolderCommand> parseFolderCommand(const std::string& operation)
+{
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while (start <= operation.size()) {
+        std::size_t space = operation.find(' ', start);
+        words.push_back(
+            operation.substr(start, space == std::string::npos ? std::string::npos : space - start));
+        if (space == std::string::npos)
+            break;
+        start = space + 1;
+    }
+    std::string verb = words.front();
+    for (char& c : verb)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        if (!isSafeRemoteName(words[i]))
+            return std::nullopt;
+    }
+    if (verb == "RENAME")
+        return words.size() == 3
+            ? std::optional<FolderCommand>({ FolderCommand::Verb::Rename, words[1], words[2] })
+            : std::nullopt;
+    if (words.size() != 2)
+        return std::nullopt;
+    if (verb == "MKDIR")
+        return FolderCommand { FolderCommand::Verb::MkDir, words[1], {} };
+    if (verb == "RMDIR")
+        return FolderCommand { FolderCommand::Verb::RmDir, words[1], {} };
+    if (verb == "DIR")
+        return FolderCommand { FolderCommand::Verb::Dir, words[1], {} };
+    return std::nullopt;
+}
+
+size_t appendToString(char* data, size_t size, size_t count, void* target)
+{
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+size_t writeToDescriptor(char* data, size_t size, size_t count, void* target)
+{
+    const int fd = *static_cast<int*>(target);
+    size_t total = size * count;
+    size_t done = 0;
+    while (done < total) {
+        ssize_t n = ::write(fd, data + done, total - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return done; // libcurl ends the transfer with CURLE_WRITE_ERROR
+        done += static_cast<size_t>(n);
+    }
+    return total;
+}
+
+} // namespace
+
+// What the worker needs to carry out one command; everything local that can fail at
+// once (opening the file to send, making the temporary download file) is done before.
+struct Request {
+    enum class Kind { Http, Put, Get, Delete, Commands, Dir } kind = Kind::Http;
+    std::string url;
+    std::string ftpBase;
+    std::string userName;
+    std::string password;
+    std::string remote;
+    std::string remoteTemporary;
+    FileHandle upload;
+    curl_off_t uploadSize = 0;
+    FileDescriptor download;
+    std::string downloadTemporary;
+    std::string downloadTarget;
+    std::vector<std::string> commands; // Kind::Commands: sent in order, the first refusal ends them
+    std::chrono::milliseconds connectTimeout {};
+    std::chrono::milliseconds overallTimeout {};
+};
+
+// Shared by the caller and the worker thread that runs one transfer.
+struct Job {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::atomic<bool> cancelled { false };
+    TransferOutcome outcome;
+    std::string body;
+};
+
+namespace {
+
+int abortWhenCancelled(void* job, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Job*>(job)->cancelled.load() ? 1 : 0;
+}
+
+EasyHandle newEasy(const Request& request, Job& job, char* errorBuffer, std::chrono::milliseconds connect,
+    std::chrono::milliseconds overall)
+{
+    EasyHandle easy(curl_easy_init());
+    if (!easy)
+        return easy;
+    CURL* e = easy.get();
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect.count()));
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(overall.count()));
+    // libcurl calls this about once a second even while it waits for a reply.
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, abortWhenCancelled);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &job);
+    if (request.kind == Request::Kind::Http) {
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
+    } else {
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+        curl_easy_setopt(e, CURLOPT_USERNAME, request.userName.c_str());
+        curl_easy_setopt(e, CURLOPT_PASSWORD, request.password.c_str());
+        // Names are relative to the account's starting folder, also in the rename commands.
+        curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
+    }
+    return easy;
+}
+
+// Keeps the FTP server's last error reply ("500 OOPS: ..."): it names the cause better
+// than any guess from libcurl's code. Only a reply's final line counts.
+int noteErrorReply(CURL*, curl_infotype type, char* data, size_t size, void* target)
+{
+    if (type != CURLINFO_HEADER_IN)
+        return 0;
+    std::string_view lines(data, size);
+    while (!lines.empty()) {
+        const std::size_t end = std::min(lines.find('\n'), lines.size());
+        std::string_view line = lines.substr(0, end);
+        lines.remove_prefix(std::min(end + 1, lines.size()));
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.remove_suffix(1);
+        if (line.size() >= 4 && (line[0] == '4' || line[0] == '5')
+            && std::isdigit(static_cast<unsigned char>(line[1]))
+            && std::isdigit(static_cast<unsigned char>(line[2])) && line[3] == ' ')
+            static_cast<std::string*>(target)->assign(line.substr(0, 300));
+    }
+    return 0;
+}
+
+void captureErrorReplies(CURL* easy, std::string* reply)
+{
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, noteErrorReply);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, reply);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+}
+
+TransferOutcome performEasy(CURL* easy, const Request& request, const char* errorBuffer)
+{
+    CURLcode code = curl_easy_perform(easy);
+    long responseCode = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &responseCode);
+    const bool http = request.kind == Request::Kind::Http;
+    return outcomeOf(code, http ? responseCode : 0, http ? 0 : responseCode, errorBuffer);
+}
+
+// Best effort: a failed upload's temporary file should not linger on the server.
+void removeTemporaryRemoteFile(const Request& request, Job& job)
+{
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    EasyHandle easy = newEasy(request, job, errorBuffer,
+        std::min<std::chrono::milliseconds>(request.connectTimeout, kCleanupConnectTimeout),
+        std::min<std::chrono::milliseconds>(request.overallTimeout, kCleanupOverallTimeout));
+    if (!easy)
+        return;
+    // Runs after a cancel too, bounded by its own short time-outs: a cancelled upload
+    // must not leave its partial file on the host.
+    curl_easy_setopt(easy.get(), CURLOPT_NOPROGRESS, 1L);
+    SList quote;
+    quote.append("DELE " + request.remoteTemporary);
+    curl_easy_setopt(easy.get(), CURLOPT_URL, request.ftpBase.c_str());
+    curl_easy_setopt(easy.get(), CURLOPT_QUOTE, quote.get());
+    curl_easy_setopt(easy.get(), CURLOPT_NOBODY, 1L);
+    curl_easy_perform(easy.get());
+}
+
+// Runs on the worker thread.
+void runTransfer(Request request, Job& job)
+{
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    TransferOutcome outcome;
+    std::string body;
+    EasyHandle easy = newEasy(request, job, errorBuffer, request.connectTimeout, request.overallTimeout);
+    if (!easy) {
+        outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
+    } else {
+        CURL* e = easy.get();
+        SList quote;
+        SList postQuote;
+        int downloadFd = request.download.get();
+        curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
+        switch (request.kind) {
+        case Request::Kind::Http:
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, appendToString);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+            break;
+        case Request::Kind::Put:
+            postQuote.append("RNFR " + request.remoteTemporary);
+            postQuote.append("RNTO " + request.remote);
+            curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(e, CURLOPT_READDATA, request.upload.get());
+            curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, request.uploadSize);
+            curl_easy_setopt(e, CURLOPT_POSTQUOTE, postQuote.get());
+            break;
+        case Request::Kind::Get:
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeToDescriptor);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &downloadFd);
+            break;
+        case Request::Kind::Delete:
+            quote.append("DELE " + request.remote);
+            curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
+            curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+            break;
+        case Request::Kind::Commands:
+            for (const std::string& command : request.commands)
+                quote.append(command);
+            curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
+            curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+            break;
+        case Request::Kind::Dir:
+            curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 1L);
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, appendToString);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+            break;
+        }
+        std::string errorReply;
+        if (request.kind != Request::Kind::Http)
+            captureErrorReplies(e, &errorReply);
+        outcome = performEasy(e, request, errorBuffer);
+        if (!outcome.ok())
+            outcome.serverReply = std::move(errorReply);
+    }
+
+    if (request.kind == Request::Kind::Get) {
+        if (!request.download.close() && outcome.ok())
+            outcome = failure(
+                TransferStatus::LocalFileError, systemError("Cannot write", request.downloadTarget));
+        if (outcome.ok() && !job.cancelled
+            && ::rename(request.downloadTemporary.c_str(), request.downloadTarget.c_str()) != 0)
+            outcome = failure(
+                TransferStatus::LocalFileError, systemError("Cannot write", request.downloadTarget));
+        if (!outcome.ok() || job.cancelled)
+            ::unlink(request.downloadTemporary.c_str());
+    }
+    if (request.kind == Request::Kind::Put && !outcome.ok())
+        removeTemporaryRemoteFile(request, job);
+
+    std::lock_guard lock(job.mutex);
+    job.outcome = std::move(outcome);
+    job.body = std::move(body);
+    job.done = true;
+    job.finished.notify_all();
+}
+
+} // namespace
+
+struct CurlInet::Private {
+    std::function<void()> yield;
+    std::shared_ptr<Job> job;
+    std::thread worker;
+    std::thread abandoned; // a cancelled transfer still winding down
+    TransferOutcome outcome;
+    std::string body;
+    std::int32_t protocol = kProtocolHttp;
+    std::string url;
+    std::string userName;
+    std::string password;
+    std::chrono::milliseconds connectTimeout = 15s;
+    std::chrono::milliseconds overallTimeout = 60s;
+
+    // ftp://server/ for the server given to Execute, or else the one set through URL.
+    std::string ftpBase(const std::string& server) const
+    {
+        std::string base = server.empty() ? url : server;
+        if (!startsWithScheme(base))
+            base = "ftp://" + base;
+        while (!base.empty() && base.back() == '/')
+            base.pop_back();
+        return base + "/";
+    }
+
+    bool busy()
+    {
+        if (!job)
+            return false;
+        outcome = failure(TransferStatus::Busy, "Another transfer is still running");
+        return true;
+    }
+
+    void joinAbandoned()
+    {
+        if (abandoned.joinable())
+            abandoned.join();
+    }
+
+    void begin(Request request)
+    {
+        joinAbandoned();
+        request.userName = userName;
+        request.password = password;
+        request.connectTimeout = connectTimeout;
+        request.overallTimeout = overallTimeout;
+        outcome = {};
+        body.clear();
+        job = std::make_shared<Job>();
+        worker = std::thread(
+            [request = std::move(request), job = job]() mutable { runTransfer(std::move(request), *job); });
+    }
+
+    // Waits up to a few milliseconds for the transfer; true once it has ended.
+    bool poll()
+    {
+        {
+            std::unique_lock lock(job->mutex);
+            if (!job->finished.wait_for(
+                    lock, std::chrono::milliseconds(kPollMilliseconds), [&] { return job->done; }))
+                return false;
+            outcome = std::move(job->outcome);
+            body = std::move(job->body);
+        }
+        worker.join();
+        job.reset();
+        return true;
+    }
+
+    void cancel()
+    {
+        if (!job)
+            return;
+        job->cancelled = true;
+        joinAbandoned();
+        abandoned = std::move(worker);
+        job.reset();
+        body.clear();
+        outcome = failure(TransferStatus::Cancelled, "The transfer was cancelled");
+    }
+};
+
+CurlInet::CurlInet(std::function<void()> yield)
+    : d(std::make_unique<Private>())
+{
+    initCurlOnce();
+    d->yield = std::move(yield);
+}
+
+CurlInet::~CurlInet()
+{
+    d->cancel();
+    d->joinAbandoned();
+}
+
+std::string CurlInet::OpenURL(const std::string& address, int /*dataType: bytes either way*/)
+{
+    if (d->busy())
+        return {};
+    Request request;
+    request.kind = Request::Kind::Http;
+    request.url = startsWithScheme(address) ? address : "http://" + address;
+    d->begin(std::move(request));
+    while (StillExecuting()) {
+        if (d->yield)
+            d->yield();
+    }
+    return std::move(d->body);
+}
+
+bool CurlInet::Execute(const std::string& url, const std::string& operation)
+{
+    if (d->busy())
+        return false;
+    if (d->protocol != kProtocolFtp) {
+        d->outcome = failure(TransferStatus::OtherError, "File commands need the FTP protocol");
+        return false;
+    }
+    // Only for escaping names into the address.
+    EasyHandle escaper(curl_easy_init());
+    if (!escaper) {
+        d->outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
+        return false;
+    }
+    if (std::optional<FolderCommand> folder = parseFolderCommand(operation))
+        return executeFolderCommand(url, *folder, escaper.get());
+    const std::optional<Command> command = parseCommand(operation);
+    if (!command) {
+        d->outcome = failure(TransferStatus::CommandFailed, "Not a command this control runs: " + operation);
+        return false;
+    }
+
+    Request request;
+    request.ftpBase = d->ftpBase(url);
+    request.remote = command->remote;
+    switch (command->verb) {
+    case Command::Verb::Put: {
+        request.kind = Request::Kind::Put;
+        request.upload.reset(std::fopen(command->local.c_str(), "rb"));
+        struct stat info { };
+        if (!request.upload || ::fstat(::fileno(request.upload.get()), &info) != 0
+            || !S_ISREG(info.st_mode)) {
+            d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot read", command->local));
+            return false;
+        }
+        request.uploadSize = info.st_size;
+        request.remoteTemporary = temporaryRemoteName(command->remote);
+        request.url = request.ftpBase + escapePath(escaper.get(), request.remoteTemporary);
+        break;
+    }
+    case Command::Verb::Get: {
+        request.kind = Request::Kind::Get;
+        request.downloadTarget = command->local;
+        const int fd = createDownloadFile(command->local, request.downloadTemporary);
+        if (fd < 0) {
+            d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot write", command->local));
+            return false;
+        }
+        request.download.reset(fd);
+        request.url = request.ftpBase + escapePath(escaper.get(), command->remote);
+        break;
+    }
+    case Command::Verb::Delete:
+        request.kind = Request::Kind::Delete;
+        request.url = request.ftpBase;
+        break;
+    }
+    d->begin(std::move(request));
+    return true;
+}
+
+bool CurlInet::executeFolderCommand(const std::string& url, const FolderCommand& command, void* escaper)
+{
+    Request request;
+    request.ftpBase = d->ftpBase(url);
+    request.url = request.ftpBase;
+    request.kind = Request::Kind::Commands;
+    switch (command.verb) {
+    case FolderCommand::Verb::MkDir:
+        request.commands = { "MKD " + command.name };
+        break;
+    case FolderCommand::Verb::RmDir:
+        request.commands = { "RMD " + command.name };
+        break;
+    case FolderCommand::Verb::Rename:
+        request.commands = { "RNFR " + command.name, "RNTO " + command.newName };
+        break;
+    case FolderCommand::Verb::Dir:
+        // Names only (NLST); the trailing "/" makes libcurl list the folder rather than fetch a file.
+        request.kind = Request::Kind::Dir;
+        request.url = request.ftpBase + escapePath(static_cast<CURL*>(escaper), command.name) + "/";
+        break;
+    }
+    d->begin(std::move(request));
+    return true;
+}
+
+const std::string& CurlInet::listing() const
+{
+    return d->body;
+}
+
+bool CurlInet::StillExecuting()
+{
+    if (!d->job)
+        return false;
+    return !d->poll();
+}
+
+void CurlInet::Cancel()
+{
+    d->cancel();
+}
+
+void CurlInet::setProtocol(std::int32_t protocol)
+{
+    d->protocol = protocol;
+}
+
+void CurlInet::setURL(const std::string& url)
+{
+    d->url = url;
+}
+
+void CurlInet::setUserName(const std::string& userName)
+{
+    d->userName = userName;
+}
+
+void CurlInet::setPassword(const std::string& password)
+{
+    d->password = password;
+}
+
+std::int32_t CurlInet::Protocol() const
+{
+    return d->protocol;
+}
+
+std::string CurlInet::URL() const
+{
+    return d->url;
+}
+
+std::string CurlInet::UserName() const
+{
+    return d->userName;
+}
+
+std::string CurlInet::Password() const
+{
+    return d->password;
+}
+
+const TransferOutcome& CurlInet::outcome() const
+{
+    return d->outcome;
+}
+
+void CurlInet::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds overall)
+{
+    d->connectTimeout = connect;
+    d->overallTimeout = overall;
+}
+
+} // namespace vantrel

@@ -1,0 +1,406 @@
+#include "windows/compare/frm_compare.h"
+
+#include "core/benchmark/score_file.h"
+#include "core/compare/comparison_graph.h"
+#include "windows/compare/results_list_model.h"
+#include "core/compare/results_table.h"
+#include "windows/compare/twip_shape.h"
+#include "core/remote/curl_inet.h"
+#include "core/remote/transfer_cause.h"
+#include "windows/submit/frm_submit.h"
+#include "core/submit/ftp_account.h"
+#include "core/submit/results_file.h"
+#include "windows/ui/form_layout.h"
+#include "windows/ui/frm_main.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <algorithm>
+
+namespace vantrel {
+
+namespace {
+
+constexpr int kClientWidth = 7410;
+constexpr int kClientHeight = 6225;
+constexpr float kBarLeft = 1440;
+constexpr float kBarHeight = 255;
+constexpr float kShape1Top = 5040;
+constexpr float kShape2Top = 5640;
+constexpr float kShape1DesignWidth = 5655;
+constexpr float kShape2DesignWidth = 15;
+constexpr int kYourSystemTop = 4800;
+constexpr int kCompareTop = 5400;
+constexpr int kValueLabelLeft = 6960;
+// The labels here read from their top edge, not centred in their height.
+constexpr Qt::Alignment kTopLeft = Qt::AlignLeft | Qt::AlignTop;
+
+} // namespace
+
+// The results list; while it has no rows it says why in grey across its middle.
+class ResultsView : public QTableView {
+public:
+    using QTableView::QTableView;
+
+    const QString& emptyText() const { return m_emptyText; }
+    void setEmptyText(const QString& text)
+    {
+        m_emptyText = text;
+        viewport()->update();
+    }
+
+protected:
+    // Home and End go to the first and last row, as in a list, not to the row's ends.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override
+    {
+        if (action == MoveHome || action == MoveEnd)
+            modifiers |= Qt::ControlModifier;
+        return QTableView::moveCursor(action, modifiers);
+    }
+
+    // Scrolling moves pixels: the dotted edge is drawn anew instead of moving with them.
+    void scrollContentsBy(int dx, int dy) override
+    {
+        QTableView::scrollContentsBy(dx, dy);
+        if (hasFocus())
+            viewport()->update();
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QTableView::focusInEvent(event);
+        viewport()->update();
+    }
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QTableView::focusOutEvent(event);
+        viewport()->update();
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        QTableView::paintEvent(event);
+        QPainter painter(viewport());
+        // The frame's own focus colour is one thin line: a dotted edge makes the focus plain.
+        if (hasFocus()) {
+            painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+            painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+        }
+        if (m_emptyText.isEmpty() || (model() && model()->rowCount() > 0))
+            return;
+        painter.setPen(QColor(128, 128, 128));
+        const QRect area = viewport()->rect().adjusted(4, 0, -4, 0);
+        painter.drawText(
+            area, Qt::AlignCenter, fontMetrics().elidedText(m_emptyText, Qt::ElideRight, area.width()));
+    }
+
+private:
+    QString m_emptyText;
+};
+
+frmCompare::frmCompare(frmMain& main, QWidget* parent)
+    : QDialog(parent)
+    , m_main(main)
+    , Inet1(std::make_shared<CurlInet>(yieldOnce))
+{
+    setObjectName(QStringLiteral("frmCompare"));
+    setWindowTitle(QStringLiteral("Online Compare"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+        | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+    setFixedSize(px(kClientWidth), px(kClientHeight));
+
+    setFormBackground(this);
+
+    setFont(formFont());
+
+    buildControls();
+    Form_Load();
+}
+
+frmCompare::~frmCompare()
+{
+    if (m_downloading)
+        Inet1->Cancel();
+}
+
+void frmCompare::buildControls()
+{
+    Label4 = makeLabel(this, QStringLiteral("Label4"),
+        QStringLiteral("Select an item to compare  (Note:  Due to the more efficient use of CPU power, "
+                       "Win NT/2K scores will be much higher than Win 9x scores):"),
+        twipRect(120, 120, 6975, 495), kTopLeft);
+    Label4->setWordWrap(true);
+
+    // Created in tab order: the list, then the two buttons.
+    m_view = new ResultsView(this);
+    lstCompare = m_view;
+    lstCompare->setObjectName(QStringLiteral("lstCompare"));
+    lstCompare->setGeometry(twipRect(120, 600, 7215, 3135));
+    m_model = new ResultsListModel(lstCompare);
+    lstCompare->setModel(m_model);
+    // A report-style list: whole rows, no grid, no row numbers, never sorted.
+    lstCompare->setShowGrid(false);
+    lstCompare->setWordWrap(false);
+    lstCompare->setSortingEnabled(false);
+    lstCompare->setCornerButtonEnabled(false);
+    lstCompare->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstCompare->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstCompare->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the list for the buttons, as it does a list; arrows move within it.
+    lstCompare->setTabKeyNavigation(false);
+    lstCompare->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lstCompare->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Fixed, equal row heights: 100,000 rows are laid out without measuring any of them.
+    QHeaderView* rows = lstCompare->verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(lstCompare->fontMetrics().height() + 2);
+    QHeaderView* header = lstCompare->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int column = 0; column < ResultsListModel::ColumnCount; ++column) {
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+        lstCompare->setColumnWidth(column, px(ResultsListModel::columnWidthTwips(column)));
+    }
+    connect(lstCompare, &QAbstractItemView::clicked, this, [this] { lstCompare_Click(); });
+    // The graph follows the selection however it moves: arrows, Page Up/Down, Home/End.
+    connect(lstCompare->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        [this] { lstCompare_Click(); });
+
+    cmdDownload = makeButton(this, QStringLiteral("cmdDownload"), QStringLiteral("> Download Data <"),
+        twipRect(720, 3840, 2775, 375));
+    setBold(cmdDownload);
+    connect(cmdDownload, &QPushButton::clicked, this, [this] { cmdDownload_Click(); });
+
+    cmdSubmit = makeButton(this, QStringLiteral("cmdSubmit"), QStringLiteral("Submit your results..."),
+        twipRect(3720, 3840, 2775, 375));
+    connect(cmdSubmit, &QPushButton::clicked, this, [this] { cmdSubmit_Click(); });
+
+    setTabOrder(lstCompare, cmdDownload);
+    setTabOrder(cmdDownload, cmdSubmit);
+
+    Label3 = makeLabel(this, QStringLiteral("Label3"), QStringLiteral("Comparison Graph:"),
+        twipRect(1800, 4440, 3975, 255), Qt::AlignHCenter | Qt::AlignTop);
+    setBold(Label3);
+
+    lblYourSystem = makeLabel(this, QStringLiteral("lblYourSystem"), QStringLiteral("0"),
+        twipRect(kValueLabelLeft, kYourSystemTop, 90, 195), kTopLeft);
+    lblYourSystem->adjustSize();
+    Label1 = makeLabel(this, QStringLiteral("Label1"), QStringLiteral("Your system:"),
+        twipRect(120, 5040, 1095, 255), kTopLeft);
+    Shape1
+        = new TwipShape(kBarLeft, kShape1Top, kShape1DesignWidth, kBarHeight, QColor(0, 0, 255), true, this);
+    Shape1->setObjectName(QStringLiteral("Shape1"));
+
+    lblCompare = makeLabel(this, QStringLiteral("lblCompare"), QStringLiteral("0"),
+        twipRect(kValueLabelLeft, kCompareTop, 90, 195), kTopLeft);
+    lblCompare->adjustSize();
+    Label2 = makeLabel(this, QStringLiteral("Label2"), QStringLiteral("Selected System:"),
+        twipRect(120, 5640, 1575, 255), kTopLeft);
+    Shape2
+        = new TwipShape(kBarLeft, kShape2Top, kShape2DesignWidth, kBarHeight, QColor(0, 128, 0), true, this);
+    Shape2->setObjectName(QStringLiteral("Shape2"));
+
+    // The line from (7080, 5040) to (7080, 5880), one pixel wide.
+    Line1 = new TwipShape(
+        7080, 5040, static_cast<float>(kTwipsPerPixel), 840, QColor(255, 0, 255), false, this);
+    Line1->setObjectName(QStringLiteral("Line1"));
+
+    // Texts stay readable where a bar reaches under them.
+    for (QLabel* label : { Label1, Label2, lblYourSystem, lblCompare })
+        label->raise();
+}
+
+void frmCompare::Form_Load()
+{
+    FullWidth = FullBarWidth(Shape1->twipWidth());
+}
+
+void frmCompare::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void frmCompare::done(int result)
+{
+    // Closing while the download waits ends the transfer; the download then
+    // finishes at once with an empty list.
+    if (m_downloading)
+        Inet1->Cancel();
+    QDialog::done(result);
+}
+
+QString frmCompare::localCopyPath() const
+{
+    return m_main.MyPath + QString::fromLatin1(kSharedFileName);
+}
+
+void frmCompare::cmdDownload_Click()
+{
+    if (m_downloading)
+        return;
+    m_downloading = true;
+    cmdDownload->setText(QStringLiteral("Downloading..."));
+    cmdDownload->setEnabled(false);
+    // A submission would run its own download on the same local copy.
+    cmdSubmit->setEnabled(false);
+
+    const QString path = localCopyPath();
+    QFile::remove(path);
+
+    // The copy keeps the control alive should the window go while it waits.
+    std::shared_ptr<InetControl> inet = Inet1;
+    QPointer<frmCompare> self(this);
+    std::string body = inet->OpenURL(m_main.resultsHost().web + kSharedFileWebPath, kByteArray);
+    while (inet->StillExecuting())
+        yieldOnce();
+    if (!self)
+        return;
+
+    // An error status (a 404 page, a 500), a transfer cut short or one that
+    // failed brings no results file: none of it is taken for records.
+    const TransferOutcome outcome = inet->outcome();
+    if (!outcome.ok())
+        body.clear();
+
+    bool written = false;
+    QString writeError;
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+            const auto size = static_cast<qint64>(body.size());
+            written = file.write(body.data(), size) == size && file.flush();
+        }
+        writeError = file.errorString();
+    }
+
+    {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray head = file.read(static_cast<qint64>(kHostErrorMarker.size()));
+            file.close();
+            if (IsHostErrorPage(std::string_view(head.constData(), static_cast<std::size_t>(head.size()))))
+                QFile::remove(path);
+        }
+    }
+
+    // Rows come only from what this download wrote: a copy left over from an
+    // earlier download (one that could not be deleted or rewritten) is stale.
+    if (written)
+        listLocalCopy();
+    else
+        m_model->clear();
+
+    // A missing shared file (a 404) only means that nobody has submitted yet.
+    const bool missing = outcome.status == TransferStatus::HttpError && outcome.httpStatus == 404;
+    QString whyEmpty;
+    if (!outcome.ok() && !missing) {
+        whyEmpty = QStringLiteral("The results could not be downloaded: %1.")
+                       .arg(QString::fromStdString(describeTransferFailure(outcome)));
+    } else if (!written) {
+        QString cause = writeError;
+        if (!cause.isEmpty())
+            cause[0] = cause[0].toLower();
+        whyEmpty = QStringLiteral("The local copy could not be written: %1.").arg(cause);
+    } else {
+        whyEmpty = QStringLiteral("No results have been submitted yet.");
+    }
+    finishDownload(whyEmpty);
+}
+
+QString frmCompare::emptyListText() const
+{
+    return m_model->rowCount() > 0 ? QString() : m_view->emptyText();
+}
+
+void frmCompare::listLocalCopy()
+{
+    // The last list's buffer is reused: refreshing a large list then needs no
+    // second buffer of the file's size.
+    std::string bytes = m_model->takeBuffer();
+    bytes.clear();
+    QFile file(localCopyPath());
+    // ReadWrite creates a missing copy empty, so that it lists nothing.
+    if (!file.open(QIODevice::ReadWrite))
+        return;
+    const auto size = static_cast<std::size_t>(std::max<qint64>(file.size(), 0));
+    if (bytes.capacity() < size)
+        bytes = std::string();
+    bytes.resize(size);
+    const qint64 got = file.read(bytes.data(), static_cast<qint64>(size));
+    file.close();
+    bytes.resize(static_cast<std::size_t>(std::max<qint64>(got, 0)));
+    if (!bytes.empty())
+        m_model->setTable(ResultsTable(std::move(bytes)));
+}
+
+void frmCompare::finishDownload(const QString& whyEmpty)
+{
+    m_view->setEmptyText(m_model->rowCount() > 0 ? QString() : whyEmpty);
+    m_downloading = false;
+    cmdDownload->setEnabled(true);
+    cmdDownload->setText(QStringLiteral("Refresh list"));
+    cmdSubmit->setEnabled(true);
+}
+
+void frmCompare::cmdSubmit_Click()
+{
+    if (m_downloading)
+        return;
+    {
+        frmSubmit submit(m_main, this);
+        submit.exec();
+    }
+    QPointer<frmCompare> self(this);
+    yieldOnce();
+    if (self)
+        cmdDownload_Click();
+}
+
+void frmCompare::lstCompare_Click()
+{
+    const QModelIndexList selected
+        = lstCompare->selectionModel()->selectedRows(ResultsListModel::ScoreColumn);
+    if (selected.isEmpty())
+        return;
+    QModelIndex first = selected.front();
+    for (const QModelIndex& index : selected) {
+        if (index.row() < first.row())
+            first = index;
+    }
+
+    const double selectedScore = LeadingNumber(m_model->data(first).toString().toStdString());
+    const BarWidths widths = ComparisonBarWidths(
+        m_main.Score, selectedScore, FullWidth, { Shape1->twipWidth(), Shape2->twipWidth() });
+    Shape1->setTwipWidth(widths.yours);
+    Shape2->setTwipWidth(widths.selected);
+
+    lblYourSystem->setText(QString::fromStdString(FormatGeneralNumber(m_main.Score)));
+    lblYourSystem->adjustSize();
+    lblCompare->setText(QString::fromStdString(FormatGeneralNumber(selectedScore)));
+    lblCompare->adjustSize();
+    placeValueLabel(lblYourSystem, Shape1);
+    placeValueLabel(lblCompare, Shape2);
+}
+
+void frmCompare::placeValueLabel(QLabel* label, const TwipShape* bar)
+{
+    const auto labelWidth = static_cast<float>(label->width() * kTwipsPerPixel);
+    const float left = ValueLabelLeft(bar->twipLeft(), bar->twipWidth(), labelWidth);
+    label->move(px(left), label->y());
+}
+
+} // namespace vantrel

@@ -1,0 +1,121 @@
+#include "windows/compare/results_list_model.h"
+
+#include "core/benchmark/score_file.h"
+
+#include <array>
+
+namespace vantrel {
+
+namespace {
+
+struct ColumnDesign {
+    const char* title;
+    int widthTwips;
+};
+
+constexpr std::array<ColumnDesign, ResultsListModel::ColumnCount> kColumns { {
+    { "System", 2940 },
+    { "Score", 1440 },
+    { "OS", 1200 },
+    { "Submitted By", 1500 },
+    { "Email", 1800 },
+} };
+
+} // namespace
+
+ResultsListModel::ResultsListModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void ResultsListModel::setTable(ResultsTable table)
+{
+    beginResetModel();
+    m_table = std::move(table);
+    m_cachedRow = -1;
+    m_cached = {};
+    endResetModel();
+}
+
+void ResultsListModel::clear()
+{
+    setTable({});
+}
+
+std::string ResultsListModel::takeBuffer()
+{
+    beginResetModel();
+    std::string buffer = m_table.releaseBytes();
+    m_cachedRow = -1;
+    m_cached = {};
+    endResetModel();
+    return buffer;
+}
+
+int ResultsListModel::columnWidthTwips(int column)
+{
+    return column >= 0 && column < ColumnCount ? kColumns[column].widthTwips : 0;
+}
+
+int ResultsListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_table.size());
+}
+
+int ResultsListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+const ResultRecord& ResultsListModel::recordAt(int row) const
+{
+    if (row != m_cachedRow) {
+        m_cached = m_table.record(static_cast<std::size_t>(row));
+        m_cachedRow = row;
+    }
+    return m_cached;
+}
+
+QVariant ResultsListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    if (role != Qt::DisplayRole)
+        return {};
+    const ResultRecord& record = recordAt(index.row());
+    switch (index.column()) {
+    case SystemColumn:
+        return QString::fromStdString(record.processor);
+    case ScoreColumn:
+        return QString::fromStdString(FormatGeneralNumber(record.score));
+    case OSColumn:
+        return QString::fromStdString(record.os);
+    case SubmittedByColumn:
+        return QString::fromStdString(record.name);
+    case EmailColumn:
+        return QString::fromStdString(record.email);
+    default:
+        return {};
+    }
+}
+
+QVariant ResultsListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromLatin1(kColumns[section].title);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+Qt::ItemFlags ResultsListModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+                           : Qt::NoItemFlags;
+}
+
+} // namespace vantrel

@@ -1,0 +1,146 @@
+// The FTP engine over the real transfer control, against the real results host.
+#include "core/remote/curl_inet.h"
+#include "core/remote/ftp_engine.h"
+#include "shared_results_host.h"
+#include "core/submit/ftp_account.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+namespace {
+
+// Set up as the submission window does it.
+struct Client {
+    explicit Client(const ResultsHostProcess& host,
+        const std::string& encryptedPassword = kFtpEncryptedPassword,
+        const std::string& file = kSharedFileName)
+    {
+        engine.SetEncryptionPassword(kEncryptionKey);
+        engine.SetInetObject(inet);
+        engine.SetFTPServer(host.host().ftp);
+        engine.SetFTPUsername(kFtpUserName);
+        engine.SetFTPEncryptedPassword(encryptedPassword);
+        engine.LogonInet();
+        engine.SetCurFTPFile(file);
+    }
+    std::shared_ptr<CurlInet> inet = std::make_shared<CurlInet>();
+    clsFTPEngine engine;
+};
+
+const std::string kRecords("\x03\0\0\0abc\r\n\0\xff", 11);
+
+// The engine's file operations on a file of its own: the host lets the shared file only grow by whole
+// records.
+const std::string kFile = "engine.bin";
+
+class EngineHost : public SharedResultsHost {
+protected:
+    static std::string remote() { return s_host->root() + kFile; }
+    std::string web() const
+    {
+        CurlInet inet;
+        return inet.OpenURL(s_host->host().web + "/vantrel/" + kFile);
+    }
+};
+
+} // namespace
+
+TEST_F(EngineHost, UploadDownloadAndDelete)
+{
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
+    writeFile(m_local.file("up load"), kRecords);
+    ASSERT_TRUE(client.engine.UploadCurFile(m_local.file("up load"))) << client.engine.errorString();
+    EXPECT_EQ(readFile(remote()), kRecords);
+    EXPECT_EQ(web(), kRecords);
+
+    ASSERT_TRUE(client.engine.DownloadCurFile(m_local.file("down load")));
+    EXPECT_EQ(readFile(m_local.file("down load")), kRecords);
+
+    ASSERT_TRUE(client.engine.DeleteCurFile());
+    EXPECT_FALSE(std::filesystem::exists(remote()));
+    EXPECT_FALSE(client.engine.DeleteCurFile());
+}
+
+TEST_F(EngineHost, CreateCurFileEmptiesTheRemoteFile)
+{
+    writeFile(remote(), kRecords);
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
+    ASSERT_TRUE(client.engine.CreateCurFile()) << client.engine.errorString();
+    EXPECT_EQ(readFile(remote()), "");
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}
+
+TEST_F(EngineHost, CreateWithDataReplacesTheWholeContent)
+{
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
+    ASSERT_TRUE(client.engine.CreateWithData(std::string(3000, 'L')));
+    ASSERT_TRUE(client.engine.CreateWithData(kRecords));
+    EXPECT_EQ(readFile(remote()), kRecords);
+    EXPECT_EQ(web(), kRecords);
+    ASSERT_TRUE(client.engine.CreateWithData(""));
+    EXPECT_EQ(readFile(remote()), "");
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}
+
+TEST_F(EngineHost, DownloadWithDataKeepsEveryByte)
+{
+    writeFile(remote(), kRecords);
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
+    EXPECT_EQ(client.engine.sDownloadWithData(), kRecords);
+    EXPECT_TRUE(client.engine.errorString().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}
+
+TEST_F(EngineHost, AppendDataAddsQuotedLines)
+{
+    // Line-end variants of the earlier content are covered against the stand-in control.
+    writeFile(remote(), "x");
+    {
+        Client client(*s_host, kFtpEncryptedPassword, kFile);
+        ASSERT_TRUE(client.engine.AppendData({ "a", "b", "" })) << client.engine.errorString();
+        EXPECT_EQ(readFile(remote()), "x\"a\"\r\n\"b\"\r\n\"\"\r\n");
+    }
+    std::filesystem::remove(remote());
+    Client client(*s_host, kFtpEncryptedPassword, kFile);
+    ASSERT_TRUE(client.engine.AppendData({ "first" }));
+    EXPECT_EQ(readFile(remote()), "\"first\"\r\n");
+}
+
+TEST(EngineOutcome, AWrongPasswordFailsEveryCommand)
+{
+    ResultsHostProcess host({ .password = "not-the-one" });
+    writeFile(host.sharedFile(), kRecords);
+    Client client(host);
+    EXPECT_FALSE(client.engine.CreateWithData("x"));
+    EXPECT_EQ(client.inet->outcome().status, TransferStatus::LogonRefused);
+    EXPECT_FALSE(client.engine.errorString().empty());
+    EXPECT_EQ(readFile(host.sharedFile()), kRecords);
+}
+
+TEST(EngineOutcome, AStoppedHostFailsAndAppendUploadsNothing)
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), kRecords);
+    Client client(host);
+    host.stop();
+    EXPECT_FALSE(client.engine.AppendData({ "a" }));
+    EXPECT_EQ(client.inet->outcome().status, TransferStatus::Unreachable);
+    EXPECT_EQ(client.engine.sDownloadWithData(), "");
+    EXPECT_FALSE(client.engine.errorString().empty());
+    host.start();
+    EXPECT_EQ(readFile(host.sharedFile()), kRecords);
+}
+
+TEST(EngineOutcome, ARefusedWriteLeavesTheSharedFileAlone)
+{
+    ResultsHostProcess host({ .readOnly = true });
+    writeFile(host.sharedFile(), kRecords);
+    Client client(host);
+    EXPECT_FALSE(client.engine.CreateWithData("shorter"));
+    EXPECT_EQ(client.inet->outcome().status, TransferStatus::CommandFailed);
+    EXPECT_EQ(readFile(host.sharedFile()), kRecords);
+    EXPECT_TRUE(std::filesystem::is_empty(client.engine.tempPath()));
+}

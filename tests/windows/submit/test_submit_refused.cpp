@@ -1,0 +1,70 @@
+// A submission that the results host's guard refuses: the user is told why and keeps the form.
+#include "record_bytes.h"
+#include "results_host_process.h"
+#include "windows/submit/frm_submit.h"
+#include "temp_dir.h"
+#include "windows/ui/frm_main.h"
+#include "windows/ui/message_box.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+class TestSubmitRefused : public QObject {
+    Q_OBJECT
+
+private slots:
+    void refusedUploadIsAnError();
+};
+
+void TestSubmitRefused::refusedUploadIsAnError()
+{
+    ResultsHostProcess host;
+    TempDir folder;
+    const std::string held = encodeRecords({ { "Cy", "", "Win ME", "Duron 800", 777 } });
+    writeFile(host.sharedFile(), held);
+    // A stray upper-case copy on the host: the web serves it in place of compare.zip, so the program appends
+    // to records that the shared file does not hold, and every upload built on it is refused.
+    writeFile(host.root() + "COMPARE.ZIP",
+        encodeRecords({ { "Ann", "", "Win 98", "K6-2 350", 1234 }, { "Bob", "", "Win XP", "P4", 98765 } }));
+
+    QStringList texts;
+    QStringList titles;
+    setMessageHandler([&](const QString& text, const QString& title) {
+        texts << text;
+        titles << title;
+    });
+    frmMain main(host.host(), QString::fromStdString(folder.path()));
+    main.MyPath = QString::fromStdString(folder.path());
+    main.Score = 4242;
+    frmSubmit form(main);
+    form.setModal(false);
+    form.show();
+    form.txtName->setText(QStringLiteral("Zoë"));
+    form.txtEmail->setText(QStringLiteral("zoe@example.org"));
+    form.cboOS->setCurrentIndex(6);
+    form.txtProcessor->setText(QStringLiteral("Athlon 1.4 GHz"));
+    form.cmdSubmit->click();
+    setMessageHandler({});
+
+    QCOMPARE(readFile(host.sharedFile()), held);
+    QVERIFY(host.requestLog().find("REFUSED 127.0.0.1:") != std::string::npos);
+    QCOMPARE(titles, QStringList { QStringLiteral("Error") });
+    QCOMPARE(form.lblStatus->text(), QStringLiteral("Results not submitted."));
+    QVERIFY(form.isVisible());
+    QCOMPARE(form.txtName->text(), QStringLiteral("Zoë"));
+    QCOMPARE(form.txtEmail->text(), QStringLiteral("zoe@example.org"));
+    QCOMPARE(form.cboOS->currentText(), QStringLiteral("Win Blackcomb"));
+    QCOMPARE(form.txtProcessor->text(), QStringLiteral("Athlon 1.4 GHz"));
+    // The host's own reason, as its 550 reply gives it.
+    QVERIFY2(texts[0].contains(QStringLiteral("does not keep every byte of the current one")),
+        qPrintable(texts[0]));
+}
+
+QTEST_MAIN(TestSubmitRefused)
+#include "test_submit_refused.moc"
