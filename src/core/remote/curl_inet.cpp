@@ -324,26 +324,157 @@ std::optional<FolderCommand> parseFolderCommand(const std::string& operation)
     return std::nullopt;
 }
 
-size_t appendToString(char* data, size_t size, size_t count, void* target)
+// A listing longer than this is no folder of submitters' names: someone is filling it.
+constexpr std::size_t kMaxListingBytes = 256 * 1024;
+// OpenURL keeps the body in memory; the shared file is never near this size.
+constexpr std::uint64_t kMaxBodyBytes = 512ull << 20;
+// An error page's start is kept to tell "no such file yet" from the file.
+constexpr std::size_t kMaxErrorBody = 4096;
+constexpr long kMaxRedirects = 5;
+
+// Appends to a string, up to a limit; past it the transfer ends (CURLE_WRITE_ERROR).
+struct BoundedString {
+    std::string* text;
+    std::size_t limit;
+    bool overflowed = false;
+};
+
+size_t appendBounded(char* data, size_t size, size_t count, void* target)
 {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    auto* sink = static_cast<BoundedString*>(target);
+    const size_t n = size * count;
+    if (sink->text->size() + n > sink->limit) {
+        sink->overflowed = true;
+        return 0;
+    }
+    sink->text->append(data, n);
+    return n;
+}
+
+bool writeAll(int fd, const char* data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 size_t writeToDescriptor(char* data, size_t size, size_t count, void* target)
 {
     const int fd = *static_cast<int*>(target);
-    size_t total = size * count;
-    size_t done = 0;
-    while (done < total) {
-        ssize_t n = ::write(fd, data + done, total - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return done; // libcurl ends the transfer with CURLE_WRITE_ERROR
-        done += static_cast<size_t>(n);
+    return writeAll(fd, data, size * count) ? size * count : 0; // 0: libcurl ends with CURLE_WRITE_ERROR
+}
+
+// The body of an HTTP fetch: checked against the expected start, then written to the
+// file, but only from an answer of the status asked for.
+struct FetchSink {
+    CURL* easy = nullptr;
+    const FetchRequest* request = nullptr;
+    FetchResult* result = nullptr;
+    std::size_t checked = 0; // bytes of request->expect seen so far
+    bool mismatch = false;
+};
+
+size_t writeFetched(char* data, size_t size, size_t count, void* target)
+{
+    auto* sink = static_cast<FetchSink*>(target);
+    const size_t n = size * count;
+    long status = 0;
+    curl_easy_getinfo(sink->easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status != (sink->request->range ? 206 : 200)) {
+        // Not the bytes asked for: keep the start of it (an error page says "no file yet").
+        std::string& kept = sink->result->errorBody;
+        kept.append(data, std::min(n, kMaxErrorBody - std::min(kMaxErrorBody, kept.size())));
+        return kept.size() < kMaxErrorBody || status / 100 == 3 ? n : 0;
     }
-    return total;
+    std::size_t at = 0;
+    const std::string& expect = sink->request->expect;
+    if (sink->checked < expect.size()) {
+        const std::size_t take = std::min(n, expect.size() - sink->checked);
+        if (std::memcmp(data, expect.data() + sink->checked, take) != 0) {
+            sink->mismatch = true;
+            return 0;
+        }
+        sink->checked += take;
+        at = take;
+        if (sink->checked == expect.size())
+            sink->result->expectMatched = true;
+    }
+    if (sink->result->written + (n - at) > sink->request->maxBytes) {
+        sink->result->tooLarge = true;
+        return 0;
+    }
+    if (!writeAll(sink->request->fd, data + at, n - at))
+        return 0;
+    sink->result->written += n - at;
+    return n;
+}
+
+// "Content-Range: bytes 10-99/100" gives the whole file's size.
+size_t noteHeader(char* data, size_t size, size_t count, void* target)
+{
+    auto* result = static_cast<FetchResult*>(target);
+    std::string_view line(data, size * count);
+    auto starts = [&](std::string_view prefix) {
+        if (line.size() < prefix.size())
+            return false;
+        for (std::size_t i = 0; i < prefix.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(line[i])) != prefix[i])
+                return false;
+        }
+        return true;
+    };
+    if (starts("http/")) {
+        *result = {}; // a new answer (after a redirect) starts afresh, but for what was written
+    } else if (starts("content-range:")) {
+        const std::size_t slash = line.find('/');
+        if (slash != std::string_view::npos) {
+            std::uint64_t total = 0;
+            bool digits = false;
+            for (std::size_t i = slash + 1;
+                 i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])); ++i, digits = true)
+                total = total * 10 + static_cast<std::uint64_t>(line[i] - '0');
+            if (digits)
+                result->total = total;
+        }
+    }
+    return size * count;
+}
+
+// Reads an UploadSource: the file's bytes, then the tail.
+struct SourceReader {
+    FILE* file = nullptr;
+    std::uint64_t fileLeft = 0;
+    std::string tail;
+    std::size_t tailSent = 0;
+};
+
+size_t readSource(char* buffer, size_t size, size_t count, void* target)
+{
+    auto* source = static_cast<SourceReader*>(target);
+    const size_t room = size * count;
+    size_t filled = 0;
+    if (source->fileLeft > 0) {
+        const size_t want = static_cast<size_t>(std::min<std::uint64_t>(room, source->fileLeft));
+        const size_t got = std::fread(buffer, 1, want, source->file);
+        if (got == 0)
+            return CURL_READFUNC_ABORT; // the local copy shrank under the upload
+        source->fileLeft -= got;
+        filled = got;
+    }
+    if (source->fileLeft == 0 && filled < room) {
+        const size_t take = std::min(room - filled, source->tail.size() - source->tailSent);
+        std::memcpy(buffer + filled, source->tail.data() + source->tailSent, take);
+        source->tailSent += take;
+        filled += take;
+    }
+    return filled;
 }
 
 } // namespace
@@ -351,7 +482,7 @@ size_t writeToDescriptor(char* data, size_t size, size_t count, void* target)
 // What the worker needs to carry out one command; everything local that can fail at
 // once (opening the file to send, making the temporary download file) is done before.
 struct Request {
-    enum class Kind { Http, Put, Get, Delete, Commands, Dir } kind = Kind::Http;
+    enum class Kind { Http, Fetch, Put, Store, Get, Delete, Commands, Dir } kind = Kind::Http;
     std::string url;
     std::string ftpBase;
     std::string userName;
@@ -360,12 +491,19 @@ struct Request {
     std::string remoteTemporary;
     FileHandle upload;
     curl_off_t uploadSize = 0;
+    SourceReader source; // Kind::Store
+    UploadMode mode = UploadMode::Store;
+    std::uint64_t restAt = 0;
     FileDescriptor download;
     std::string downloadTemporary;
     std::string downloadTarget;
     std::vector<std::string> commands; // Kind::Commands: sent in order, the first refusal ends them
+    FetchRequest fetch; // Kind::Fetch
     std::chrono::milliseconds connectTimeout {};
     std::chrono::milliseconds overallTimeout {};
+    long lowSpeedBytes = 0;
+    long lowSpeedSeconds = 0;
+    EasyHandle session; // FTP: the handle whose connection is kept between requests
 };
 
 // Shared by the caller and the worker thread that runs one transfer.
@@ -376,6 +514,9 @@ struct Job {
     std::atomic<bool> cancelled { false };
     TransferOutcome outcome;
     std::string body;
+    std::vector<std::string> replies;
+    FetchResult fetched;
+    EasyHandle session; // handed back for the next FTP request
 };
 
 namespace {
@@ -385,26 +526,30 @@ int abortWhenCancelled(void* job, curl_off_t, curl_off_t, curl_off_t, curl_off_t
     return static_cast<Job*>(job)->cancelled.load() ? 1 : 0;
 }
 
-EasyHandle newEasy(const Request& request, Job& job, char* errorBuffer, std::chrono::milliseconds connect,
-    std::chrono::milliseconds overall)
+bool isFtp(Request::Kind kind)
 {
-    EasyHandle easy(curl_easy_init());
-    if (!easy)
-        return easy;
-    CURL* e = easy.get();
+    return kind != Request::Kind::Http && kind != Request::Kind::Fetch;
+}
+
+// Sets up handle (new, or an FTP session's, reset but still connected) for request.
+void prepareEasy(CURL* e, const Request& request, Job& job, char* errorBuffer,
+    std::chrono::milliseconds connect, std::chrono::milliseconds overall)
+{
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect.count()));
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(overall.count()));
+    if (request.lowSpeedBytes > 0) {
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, request.lowSpeedBytes);
+        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, request.lowSpeedSeconds);
+    }
     // libcurl calls this about once a second even while it waits for a reply.
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, abortWhenCancelled);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &job);
-    if (request.kind == Request::Kind::Http) {
+    if (!isFtp(request.kind)) {
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L); // redirects are judged one by one
         curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
     } else {
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
@@ -413,15 +558,29 @@ EasyHandle newEasy(const Request& request, Job& job, char* errorBuffer, std::chr
         // Names are relative to the account's starting folder, also in the rename commands.
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     }
+}
+
+EasyHandle newEasy(const Request& request, Job& job, char* errorBuffer, std::chrono::milliseconds connect,
+    std::chrono::milliseconds overall)
+{
+    EasyHandle easy(curl_easy_init());
+    if (easy)
+        prepareEasy(easy.get(), request, job, errorBuffer, connect, overall);
     return easy;
 }
 
-// Keeps the FTP server's last error reply ("500 OOPS: ..."): it names the cause better
-// than any guess from libcurl's code. Only a reply's final line counts.
-int noteErrorReply(CURL*, curl_infotype type, char* data, size_t size, void* target)
+struct ReplyLog {
+    std::vector<std::string> lines;
+    std::string lastError; // the last 4xx or 5xx reply line
+};
+
+// Keeps every FTP reply line, and the last error reply ("500 OOPS: ..."): it names the
+// cause better than any guess from libcurl's code.
+int noteReplies(CURL*, curl_infotype type, char* data, size_t size, void* target)
 {
     if (type != CURLINFO_HEADER_IN)
         return 0;
+    auto* log = static_cast<ReplyLog*>(target);
     std::string_view lines(data, size);
     while (!lines.empty()) {
         const std::size_t end = std::min(lines.find('\n'), lines.size());
@@ -429,18 +588,20 @@ int noteErrorReply(CURL*, curl_infotype type, char* data, size_t size, void* tar
         lines.remove_prefix(std::min(end + 1, lines.size()));
         while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
             line.remove_suffix(1);
+        if (log->lines.size() < 256)
+            log->lines.emplace_back(line.substr(0, 300));
         if (line.size() >= 4 && (line[0] == '4' || line[0] == '5')
             && std::isdigit(static_cast<unsigned char>(line[1]))
             && std::isdigit(static_cast<unsigned char>(line[2])) && line[3] == ' ')
-            static_cast<std::string*>(target)->assign(line.substr(0, 300));
+            log->lastError.assign(line.substr(0, 300));
     }
     return 0;
 }
 
-void captureErrorReplies(CURL* easy, std::string* reply)
+void captureReplies(CURL* easy, ReplyLog* log)
 {
-    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, noteErrorReply);
-    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, reply);
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, noteReplies);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, log);
     curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
 }
 
@@ -449,8 +610,54 @@ TransferOutcome performEasy(CURL* easy, const Request& request, const char* erro
     CURLcode code = curl_easy_perform(easy);
     long responseCode = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &responseCode);
-    const bool http = request.kind == Request::Kind::Http;
+    const bool http = !isFtp(request.kind);
     return outcomeOf(code, http ? responseCode : 0, http ? 0 : responseCode, errorBuffer);
+}
+
+// scheme://host:port of an address, as libcurl reads it; empty when it cannot.
+std::string originOf(const std::string& address)
+{
+    CURLU* url = curl_url();
+    std::string origin;
+    if (url && curl_url_set(url, CURLUPART_URL, address.c_str(), 0) == CURLUE_OK) {
+        char* scheme = nullptr;
+        char* host = nullptr;
+        char* port = nullptr;
+        if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK
+            && curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK
+            && curl_url_get(url, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+            origin = std::string(scheme) + "://" + host + ":" + port;
+            for (char& c : origin)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        curl_free(scheme);
+        curl_free(host);
+        curl_free(port);
+    }
+    curl_url_cleanup(url);
+    return origin;
+}
+
+// Follows redirects within the address's own host and port; a redirect anywhere else
+// ends the transfer, since a body from another server is not this host's file.
+TransferOutcome performHttp(CURL* easy, const Request& request, const char* errorBuffer)
+{
+    const std::string origin = originOf(request.url);
+    std::string url = request.url;
+    for (long hop = 0;; ++hop) {
+        TransferOutcome outcome = performEasy(easy, request, errorBuffer);
+        char* next = nullptr;
+        if (outcome.httpStatus / 100 != 3 || curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next) != CURLE_OK
+            || !next)
+            return outcome;
+        if (originOf(next) != origin || hop >= kMaxRedirects)
+            return failure(TransferStatus::HttpError,
+                hop >= kMaxRedirects ? std::string("Too many redirects")
+                                     : "The server sent the request on to " + std::string(next)
+                        + ", which is not the results host");
+        url = next;
+        curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    }
 }
 
 // Best effort: a failed upload's temporary file should not linger on the server.
@@ -479,19 +686,42 @@ void runTransfer(Request request, Job& job)
     char errorBuffer[CURL_ERROR_SIZE] = {};
     TransferOutcome outcome;
     std::string body;
-    EasyHandle easy = newEasy(request, job, errorBuffer, request.connectTimeout, request.overallTimeout);
+    ReplyLog replies;
+    FetchResult fetched;
+    EasyHandle easy;
+    if (isFtp(request.kind) && request.session && request.kind != Request::Kind::Put) {
+        easy = std::move(request.session);
+        curl_easy_reset(easy.get()); // keeps the logged-on connection
+        prepareEasy(easy.get(), request, job, errorBuffer, request.connectTimeout, request.overallTimeout);
+    } else {
+        easy = newEasy(request, job, errorBuffer, request.connectTimeout, request.overallTimeout);
+    }
     if (!easy) {
         outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
     } else {
         CURL* e = easy.get();
         SList quote;
+        SList preQuote;
         SList postQuote;
         int downloadFd = request.download.get();
+        BoundedString bounded { &body,
+            request.kind == Request::Kind::Dir ? kMaxListingBytes : kMaxBodyBytes };
+        FetchSink sink { e, &request.fetch, &fetched };
         curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
         switch (request.kind) {
         case Request::Kind::Http:
-            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, appendToString);
-            curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, appendBounded);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &bounded);
+            break;
+        case Request::Kind::Fetch:
+            if (request.fetch.range)
+                curl_easy_setopt(e, CURLOPT_RANGE, (std::to_string(request.fetch.from) + "-").c_str());
+            // Compressed bodies would make the byte offsets meaningless.
+            curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, nullptr);
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeFetched);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
+            curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, noteHeader);
+            curl_easy_setopt(e, CURLOPT_HEADERDATA, &fetched);
             break;
         case Request::Kind::Put:
             postQuote.append("RNFR " + request.remoteTemporary);
@@ -500,6 +730,20 @@ void runTransfer(Request request, Job& job)
             curl_easy_setopt(e, CURLOPT_READDATA, request.upload.get());
             curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, request.uploadSize);
             curl_easy_setopt(e, CURLOPT_POSTQUOTE, postQuote.get());
+            break;
+        case Request::Kind::Store:
+            curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(e, CURLOPT_READFUNCTION, readSource);
+            curl_easy_setopt(e, CURLOPT_READDATA, &request.source);
+            curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE,
+                static_cast<curl_off_t>(request.source.fileLeft + request.source.tail.size()));
+            if (request.mode == UploadMode::Append) {
+                curl_easy_setopt(e, CURLOPT_APPEND, 1L);
+            } else if (request.restAt > 0) {
+                // Sent right before STOR: write from there on, keeping what lies before.
+                preQuote.append("REST " + std::to_string(request.restAt));
+                curl_easy_setopt(e, CURLOPT_PREQUOTE, preQuote.get());
+            }
             break;
         case Request::Kind::Get:
             curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeToDescriptor);
@@ -518,16 +762,49 @@ void runTransfer(Request request, Job& job)
             break;
         case Request::Kind::Dir:
             curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 1L);
-            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, appendToString);
-            curl_easy_setopt(e, CURLOPT_WRITEDATA, &body);
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, appendBounded);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &bounded);
             break;
         }
-        std::string errorReply;
-        if (request.kind != Request::Kind::Http)
-            captureErrorReplies(e, &errorReply);
-        outcome = performEasy(e, request, errorBuffer);
+        if (isFtp(request.kind))
+            captureReplies(e, &replies);
+        outcome = isFtp(request.kind) ? performEasy(e, request, errorBuffer)
+                                      : performHttp(e, request, errorBuffer);
         if (!outcome.ok())
-            outcome.serverReply = std::move(errorReply);
+            outcome.serverReply = replies.lastError;
+        if (bounded.overflowed)
+            outcome = failure(TransferStatus::OtherError,
+                request.kind == Request::Kind::Dir
+                    ? "The results host's folder listing is longer than "
+                        + std::to_string(kMaxListingBytes / 1024) + " KiB"
+                    : "The download is larger than " + std::to_string(kMaxBodyBytes >> 20) + " MiB");
+        if (request.kind == Request::Kind::Fetch) {
+            long status = 0;
+            curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+            fetched.httpStatus = status;
+            const long wanted = request.fetch.range ? 206 : 200;
+            if (status == wanted) {
+                if (outcome.status == TransferStatus::HttpError)
+                    outcome = {}; // 206 is the answer a Range request asks for
+                if (sink.mismatch)
+                    outcome = failure(
+                        TransferStatus::OtherError, "The host's file does not continue the local copy");
+                if (fetched.tooLarge)
+                    outcome = failure(TransferStatus::OtherError,
+                        "The results file is larger than " + std::to_string(request.fetch.maxBytes >> 20)
+                            + " MiB");
+                curl_off_t length = -1;
+                if (!fetched.total && status == 200
+                    && curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK
+                    && length >= 0)
+                    fetched.total = static_cast<std::uint64_t>(length);
+            } else if (status != 0 && !job.cancelled && outcome.status != TransferStatus::HttpError) {
+                // Not the bytes asked for; the transfer was ended as soon as that was plain.
+                outcome = failure(TransferStatus::HttpError,
+                    "The server answered with HTTP status " + std::to_string(status));
+                outcome.httpStatus = status;
+            }
+        }
     }
 
     if (request.kind == Request::Kind::Get) {
@@ -543,10 +820,16 @@ void runTransfer(Request request, Job& job)
     }
     if (request.kind == Request::Kind::Put && !outcome.ok())
         removeTemporaryRemoteFile(request, job);
+    if (request.source.file)
+        std::fclose(request.source.file);
 
     std::lock_guard lock(job.mutex);
     job.outcome = std::move(outcome);
     job.body = std::move(body);
+    job.replies = std::move(replies.lines);
+    job.fetched = std::move(fetched);
+    if (isFtp(request.kind) && request.kind != Request::Kind::Put)
+        job.session = std::move(easy);
     job.done = true;
     job.finished.notify_all();
 }
@@ -560,12 +843,18 @@ struct CurlInet::Private {
     std::thread abandoned; // a cancelled transfer still winding down
     TransferOutcome outcome;
     std::string body;
+    std::vector<std::string> replies;
+    FetchResult fetched;
     std::int32_t protocol = kProtocolHttp;
     std::string url;
     std::string userName;
     std::string password;
     std::chrono::milliseconds connectTimeout = 15s;
     std::chrono::milliseconds overallTimeout = 60s;
+    long lowSpeedBytes = 0;
+    long lowSpeedSeconds = 0;
+    EasyHandle session; // the FTP session kept between requests
+    std::string sessionKey; // server and account it is logged on with
 
     // ftp://server/ for the server given to Execute, or else the one set through URL.
     std::string ftpBase(const std::string& server) const
@@ -599,8 +888,19 @@ struct CurlInet::Private {
         request.password = password;
         request.connectTimeout = connectTimeout;
         request.overallTimeout = overallTimeout;
+        request.lowSpeedBytes = lowSpeedBytes;
+        request.lowSpeedSeconds = lowSpeedSeconds;
+        if (isFtp(request.kind)) {
+            const std::string key = request.ftpBase + "\n" + userName + "\n" + password;
+            if (key == sessionKey)
+                request.session = std::move(session);
+            session.reset();
+            sessionKey = key;
+        }
         outcome = {};
         body.clear();
+        replies.clear();
+        fetched = {};
         job = std::make_shared<Job>();
         worker = std::thread(
             [request = std::move(request), job = job]() mutable { runTransfer(std::move(request), *job); });
@@ -616,6 +916,10 @@ struct CurlInet::Private {
                 return false;
             outcome = std::move(job->outcome);
             body = std::move(job->body);
+            replies = std::move(job->replies);
+            fetched = std::move(job->fetched);
+            if (job->session)
+                session = std::move(job->session);
         }
         worker.join();
         job.reset();
@@ -632,6 +936,17 @@ struct CurlInet::Private {
         job.reset();
         body.clear();
         outcome = failure(TransferStatus::Cancelled, "The transfer was cancelled");
+    }
+
+    bool needFtp()
+    {
+        if (busy())
+            return false;
+        if (protocol != kProtocolFtp) {
+            outcome = failure(TransferStatus::OtherError, "File commands need the FTP protocol");
+            return false;
+        }
+        return true;
     }
 };
 
@@ -663,14 +978,27 @@ std::string CurlInet::OpenURL(const std::string& address, int /*dataType: bytes 
     return std::move(d->body);
 }
 
-bool CurlInet::Execute(const std::string& url, const std::string& operation)
+bool CurlInet::fetch(FetchRequest fetch)
 {
     if (d->busy())
         return false;
-    if (d->protocol != kProtocolFtp) {
-        d->outcome = failure(TransferStatus::OtherError, "File commands need the FTP protocol");
+    Request request;
+    request.kind = Request::Kind::Fetch;
+    request.url = startsWithScheme(fetch.address) ? fetch.address : "http://" + fetch.address;
+    request.fetch = std::move(fetch);
+    d->begin(std::move(request));
+    return true;
+}
+
+const FetchResult& CurlInet::fetched() const
+{
+    return d->fetched;
+}
+
+bool CurlInet::Execute(const std::string& url, const std::string& operation)
+{
+    if (!d->needFtp())
         return false;
-    }
     // Only for escaping names into the address.
     EasyHandle escaper(curl_easy_init());
     if (!escaper) {
@@ -750,6 +1078,81 @@ bool CurlInet::executeFolderCommand(const std::string& url, const FolderCommand&
     return true;
 }
 
+bool CurlInet::quote(std::vector<std::string> commands)
+{
+    if (!d->needFtp())
+        return false;
+    for (const std::string& command : commands) {
+        if (!isSafeRemoteName(command)) {
+            d->outcome
+                = failure(TransferStatus::CommandFailed, "Not a command this control runs: " + command);
+            return false;
+        }
+    }
+    Request request;
+    request.kind = Request::Kind::Commands;
+    request.ftpBase = d->ftpBase({});
+    request.url = request.ftpBase;
+    request.commands = std::move(commands);
+    d->begin(std::move(request));
+    return true;
+}
+
+bool CurlInet::list(const std::string& folder)
+{
+    if (!d->needFtp())
+        return false;
+    if (!folder.empty() && !isSafeRemoteName(folder)) {
+        d->outcome = failure(TransferStatus::CommandFailed, "Not a folder name: " + folder);
+        return false;
+    }
+    EasyHandle escaper(curl_easy_init());
+    if (!escaper) {
+        d->outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
+        return false;
+    }
+    Request request;
+    request.kind = Request::Kind::Dir;
+    request.ftpBase = d->ftpBase({});
+    request.url
+        = folder.empty() ? request.ftpBase : request.ftpBase + escapePath(escaper.get(), folder) + "/";
+    d->begin(std::move(request));
+    return true;
+}
+
+bool CurlInet::store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt)
+{
+    if (!d->needFtp())
+        return false;
+    EasyHandle escaper(curl_easy_init());
+    if (!isSafeRemoteName(remote) || remote.find(' ') != std::string::npos || !escaper) {
+        d->outcome = failure(TransferStatus::CommandFailed, "Not a file name: " + remote);
+        return false;
+    }
+    Request request;
+    request.kind = Request::Kind::Store;
+    request.ftpBase = d->ftpBase({});
+    request.url = request.ftpBase + escapePath(escaper.get(), remote);
+    request.mode = mode;
+    request.restAt = restAt;
+    if (!source.path.empty() && source.length > 0) {
+        request.source.file = std::fopen(source.path.c_str(), "rb");
+        if (!request.source.file) {
+            d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot read", source.path));
+            return false;
+        }
+        request.source.fileLeft = source.length;
+    }
+    request.source.tail = std::move(source.tail);
+    d->begin(std::move(request));
+    return true;
+}
+
+const std::vector<std::string>& CurlInet::replies() const
+{
+    return d->replies;
+}
+
 const std::string& CurlInet::listing() const
 {
     return d->body;
@@ -816,6 +1219,22 @@ void CurlInet::setTimeouts(std::chrono::milliseconds connect, std::chrono::milli
 {
     d->connectTimeout = connect;
     d->overallTimeout = overall;
+}
+
+void CurlInet::setLowSpeedLimit(long bytesPerSecond, std::chrono::seconds time)
+{
+    d->lowSpeedBytes = bytesPerSecond;
+    d->lowSpeedSeconds = static_cast<long>(time.count());
+}
+
+std::optional<std::string> replyText(const std::vector<std::string>& replies, int code)
+{
+    const std::string prefix = std::to_string(code) + " ";
+    for (auto line = replies.rbegin(); line != replies.rend(); ++line) {
+        if (line->rfind(prefix, 0) == 0)
+            return line->substr(prefix.size());
+    }
+    return std::nullopt;
 }
 
 } // namespace vantrel

@@ -3,23 +3,67 @@
 #include "core/remote/inet_control.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace vantrel {
 
 struct FolderCommand;
 
+// What an upload sends: the first `length` bytes of a local file (none when path is
+// empty), then `tail`. The file is read as it is sent, so no copy is made in memory.
+struct UploadSource {
+    std::string path;
+    std::uint64_t length = 0;
+    std::string tail;
+};
+
+enum class UploadMode {
+    Store, // STOR: the remote file becomes the bytes sent (at restAt, without cutting it short)
+    Append, // APPE: the bytes are added at the remote file's end
+};
+
+// An HTTP download into an open file. With `range`, asks for the bytes from `from` on
+// (a Range request) and takes only a 206 answer; without, takes only a 200. The body must
+// begin with `expect`, which is checked and not written; the rest is written to fd. More
+// than maxBytes of body ends the transfer.
+struct FetchRequest {
+    std::string address;
+    int fd = -1;
+    bool range = false;
+    std::uint64_t from = 0;
+    std::string expect;
+    std::uint64_t maxBytes = 0;
+};
+
+struct FetchResult {
+    long httpStatus = 0;
+    // The size of the whole file on the host, from Content-Range (or Content-Length for a 200).
+    std::optional<std::uint64_t> total;
+    bool expectMatched = false; // the body began with FetchRequest::expect
+    bool tooLarge = false;
+    std::uint64_t written = 0;
+    std::string errorBody; // the start of a body that was not the file (an error page), not written
+};
+
 // The Internet transfer control over libcurl. Execute and OpenURL hand the transfer
 // to a worker thread (libcurl blocks while it waits for some FTP replies, which must
 // not freeze the window); StillExecuting waits up to a few milliseconds for it to
 // end, so a polling loop costs little. One transfer at a time; the object itself is
-// used from one thread.
+// used from one thread. FTP requests share one session: the control connection stays
+// logged on between them.
 //
 // "PUT local remote" uploads to a temporary remote name and renames it over the
 // remote name only once the whole file has arrived, so the remote file is always
 // the old one or the new one, whole. "GET remote local" likewise fills a temporary
 // file beside the local path and renames it into place only when complete.
+//
+// HTTP redirects are followed only within the same host and port: a body from any
+// other server is not the results host's file.
 class CurlInet : public InetControl {
 public:
     // yield processes pending user-interface events once; OpenURL runs it while it waits.
@@ -48,10 +92,27 @@ public:
     // Limits for every later transfer: making the connection (the FTP greeting and
     // logon included) and the whole transfer. Defaults 15 s and 60 s.
     void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds overall);
+    // A transfer slower than bytesPerSecond for `time` is ended as timed out; 0 turns it off.
+    void setLowSpeedLimit(long bytesPerSecond, std::chrono::seconds time);
 
-    // The names a "DIR name" command listed, one a line as the server sent them (some
-    // servers put the folder's name before each); valid until the next command.
+    // The names a "DIR name" command or list() listed, one a line as the server sent them
+    // (some servers put the folder's name before each); valid until the next request.
     const std::string& listing() const;
+
+    // Like Execute, these start an FTP request on the server set through URL and return;
+    // false when it could not even start (outcome() tells why).
+    // Raw commands in order; the first refusal ends them.
+    bool quote(std::vector<std::string> commands);
+    // NLST of a folder ("" for the starting folder); at most 256 KiB of names.
+    bool list(const std::string& folder);
+    // Sends source to remote, directly (no temporary name): STOR at restAt, or APPE.
+    bool store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0);
+    // Every reply line the server sent during the last FTP request, as sent.
+    const std::vector<std::string>& replies() const;
+
+    // Starts an HTTP download into a file (see FetchRequest); poll StillExecuting.
+    bool fetch(FetchRequest request);
+    const FetchResult& fetched() const;
 
 private:
     // escaper: the libcurl handle Execute made for escaping names (CURL*, kept out of this header).
@@ -60,5 +121,8 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+// The final reply line of code `code` ("213 1234") among replies, without the code; nullopt when none.
+std::optional<std::string> replyText(const std::vector<std::string>& replies, int code);
 
 } // namespace vantrel
