@@ -46,6 +46,19 @@ struct EasyDeleter {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
+struct MultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// An FTP session: the transfer handle and the multi handle whose connection cache keeps
+// the control connection logged on between requests.
+struct Session {
+    EasyHandle easy;
+    MultiHandle multi;
+    explicit operator bool() const { return easy && multi; }
+};
+
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
@@ -498,12 +511,13 @@ struct Request {
     std::string downloadTemporary;
     std::string downloadTarget;
     std::vector<std::string> commands; // Kind::Commands: sent in order, the first refusal ends them
+    bool tolerant = false; // Kind::Commands: refusals are read from the replies, the session lives on
     FetchRequest fetch; // Kind::Fetch
     std::chrono::milliseconds connectTimeout {};
     std::chrono::milliseconds overallTimeout {};
     long lowSpeedBytes = 0;
     long lowSpeedSeconds = 0;
-    EasyHandle session; // FTP: the handle whose connection is kept between requests
+    Session session; // FTP: the handles whose connection is kept between requests
 };
 
 // Shared by the caller and the worker thread that runs one transfer.
@@ -516,7 +530,7 @@ struct Job {
     std::string body;
     std::vector<std::string> replies;
     FetchResult fetched;
-    EasyHandle session; // handed back for the next FTP request
+    Session session; // handed back for the next FTP request
 };
 
 namespace {
@@ -605,9 +619,65 @@ void captureReplies(CURL* easy, ReplyLog* log)
     curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
 }
 
-TransferOutcome performEasy(CURL* easy, const Request& request, const char* errorBuffer)
+// curl_easy_perform, but waking every few milliseconds: libcurl 7.88 can miss the moment
+// an FTP data connection is ready and then sleep until its next timer, a whole second.
+CURLcode performPolled(CURL* easy, CURLM* multi)
 {
-    CURLcode code = curl_easy_perform(easy);
+    MultiHandle own;
+    if (!multi) {
+        own.reset(curl_multi_init());
+        multi = own.get();
+    }
+    if (!multi || curl_multi_add_handle(multi, easy) != CURLM_OK)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode result = CURLE_OK;
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+        if (running && curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr) != CURLM_OK) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy)
+            result = message->data.result;
+    }
+    curl_multi_remove_handle(multi, easy);
+    return result;
+}
+
+// The outcome of the last `count` commands, from their replies: the first refusal, if any.
+TransferOutcome firstRefusal(const std::vector<std::string>& lines, std::size_t count)
+{
+    std::vector<const std::string*> finals;
+    for (const std::string& line : lines) {
+        if (line.size() >= 4 && std::isdigit(static_cast<unsigned char>(line[0]))
+            && std::isdigit(static_cast<unsigned char>(line[1]))
+            && std::isdigit(static_cast<unsigned char>(line[2])) && line[3] == ' ')
+            finals.push_back(&line);
+    }
+    TransferOutcome outcome;
+    for (std::size_t i = finals.size() - std::min(count, finals.size()); i < finals.size(); ++i) {
+        const std::string& line = *finals[i];
+        if (line[0] == '4' || line[0] == '5') {
+            outcome.status = TransferStatus::CommandFailed;
+            outcome.ftpReply = std::stol(line.substr(0, 3));
+            outcome.serverReply = line;
+            outcome.text = "QUOT command failed with " + line.substr(0, 3);
+            break;
+        }
+    }
+    return outcome;
+}
+
+TransferOutcome performEasy(CURL* easy, const Request& request, const char* errorBuffer, CURLM* multi)
+{
+    CURLcode code = performPolled(easy, multi);
     long responseCode = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &responseCode);
     const bool http = !isFtp(request.kind);
@@ -645,7 +715,7 @@ TransferOutcome performHttp(CURL* easy, const Request& request, const char* erro
     const std::string origin = originOf(request.url);
     std::string url = request.url;
     for (long hop = 0;; ++hop) {
-        TransferOutcome outcome = performEasy(easy, request, errorBuffer);
+        TransferOutcome outcome = performEasy(easy, request, errorBuffer, nullptr);
         char* next = nullptr;
         if (outcome.httpStatus / 100 != 3 || curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &next) != CURLE_OK
             || !next)
@@ -677,7 +747,7 @@ void removeTemporaryRemoteFile(const Request& request, Job& job)
     curl_easy_setopt(easy.get(), CURLOPT_URL, request.ftpBase.c_str());
     curl_easy_setopt(easy.get(), CURLOPT_QUOTE, quote.get());
     curl_easy_setopt(easy.get(), CURLOPT_NOBODY, 1L);
-    curl_easy_perform(easy.get());
+    performPolled(easy.get(), nullptr);
 }
 
 // Runs on the worker thread.
@@ -689,12 +759,16 @@ void runTransfer(Request request, Job& job)
     ReplyLog replies;
     FetchResult fetched;
     EasyHandle easy;
+    MultiHandle multi;
     if (isFtp(request.kind) && request.session && request.kind != Request::Kind::Put) {
-        easy = std::move(request.session);
-        curl_easy_reset(easy.get()); // keeps the logged-on connection
+        easy = std::move(request.session.easy);
+        multi = std::move(request.session.multi);
+        curl_easy_reset(easy.get());
         prepareEasy(easy.get(), request, job, errorBuffer, request.connectTimeout, request.overallTimeout);
     } else {
         easy = newEasy(request, job, errorBuffer, request.connectTimeout, request.overallTimeout);
+        if (isFtp(request.kind) && request.kind != Request::Kind::Put)
+            multi.reset(curl_multi_init());
     }
     if (!easy) {
         outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
@@ -755,8 +829,9 @@ void runTransfer(Request request, Job& job)
             curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
             break;
         case Request::Kind::Commands:
+            // "*": libcurl goes on after a refusal instead of dropping the session.
             for (const std::string& command : request.commands)
-                quote.append(command);
+                quote.append(request.tolerant ? "*" + command : command);
             curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
             curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
             break;
@@ -768,10 +843,12 @@ void runTransfer(Request request, Job& job)
         }
         if (isFtp(request.kind))
             captureReplies(e, &replies);
-        outcome = isFtp(request.kind) ? performEasy(e, request, errorBuffer)
+        outcome = isFtp(request.kind) ? performEasy(e, request, errorBuffer, multi.get())
                                       : performHttp(e, request, errorBuffer);
         if (!outcome.ok())
             outcome.serverReply = replies.lastError;
+        if (request.tolerant && outcome.ok())
+            outcome = firstRefusal(replies.lines, request.commands.size());
         if (bounded.overflowed)
             outcome = failure(TransferStatus::OtherError,
                 request.kind == Request::Kind::Dir
@@ -829,7 +906,7 @@ void runTransfer(Request request, Job& job)
     job.replies = std::move(replies.lines);
     job.fetched = std::move(fetched);
     if (isFtp(request.kind) && request.kind != Request::Kind::Put)
-        job.session = std::move(easy);
+        job.session = Session { std::move(easy), std::move(multi) };
     job.done = true;
     job.finished.notify_all();
 }
@@ -853,7 +930,7 @@ struct CurlInet::Private {
     std::chrono::milliseconds overallTimeout = 60s;
     long lowSpeedBytes = 0;
     long lowSpeedSeconds = 0;
-    EasyHandle session; // the FTP session kept between requests
+    Session session; // the FTP session kept between requests
     std::string sessionKey; // server and account it is logged on with
 
     // ftp://server/ for the server given to Execute, or else the one set through URL.
@@ -894,7 +971,7 @@ struct CurlInet::Private {
             const std::string key = request.ftpBase + "\n" + userName + "\n" + password;
             if (key == sessionKey)
                 request.session = std::move(session);
-            session.reset();
+            session = {};
             sessionKey = key;
         }
         outcome = {};
@@ -1094,6 +1171,7 @@ bool CurlInet::quote(std::vector<std::string> commands)
     request.ftpBase = d->ftpBase({});
     request.url = request.ftpBase;
     request.commands = std::move(commands);
+    request.tolerant = true;
     d->begin(std::move(request));
     return true;
 }
@@ -1137,6 +1215,11 @@ bool CurlInet::store(const std::string& remote, UploadSource source, UploadMode 
     request.restAt = restAt;
     if (!source.path.empty() && source.length > 0) {
         request.source.file = std::fopen(source.path.c_str(), "rb");
+        if (request.source.file
+            && ::fseeko(request.source.file, static_cast<off_t>(source.offset), SEEK_SET) != 0) {
+            std::fclose(request.source.file);
+            request.source.file = nullptr;
+        }
         if (!request.source.file) {
             d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot read", source.path));
             return false;

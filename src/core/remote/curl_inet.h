@@ -14,12 +14,13 @@ namespace vantrel {
 
 struct FolderCommand;
 
-// What an upload sends: the first `length` bytes of a local file (none when path is
-// empty), then `tail`. The file is read as it is sent, so no copy is made in memory.
+// What an upload sends: `length` bytes of a local file from `offset` on (none when path
+// is empty), then `tail`. The file is read as it is sent, so no copy is made in memory.
 struct UploadSource {
-    std::string path;
+    std::string path = {};
+    std::uint64_t offset = 0;
     std::uint64_t length = 0;
-    std::string tail;
+    std::string tail = {};
 };
 
 enum class UploadMode {
@@ -32,11 +33,11 @@ enum class UploadMode {
 // begin with `expect`, which is checked and not written; the rest is written to fd. More
 // than maxBytes of body ends the transfer.
 struct FetchRequest {
-    std::string address;
+    std::string address = {};
     int fd = -1;
     bool range = false;
     std::uint64_t from = 0;
-    std::string expect;
+    std::string expect = {};
     std::uint64_t maxBytes = 0;
 };
 

@@ -4,11 +4,14 @@
 #include "core/remote/ftp_engine.h"
 #include "core/remote/transfer_cause.h"
 #include "core/submit/ftp_account.h"
+#include "core/submit/local_copy.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <thread>
@@ -25,29 +28,47 @@ std::optional<SubmissionProblem> checkSubmission(const ResultRecord& record)
     if (record.processor.empty())
         return SubmissionProblem { "You must give your processor's description.",
             "All your base are belong to us" };
+    for (const std::string* text : { &record.name, &record.email, &record.processor }) {
+        if (Utf8ToWindows1252(*text).size() > kMaxRecordText)
+            return SubmissionProblem {
+                "Your name, e-mail address and processor's description may each be at most "
+                    + std::to_string(kMaxRecordText) + " characters long.",
+                "Error"
+            };
+    }
     return std::nullopt;
 }
 
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using Duration = std::chrono::nanoseconds;
 
-// The folder whose existence, holding one heartbeat file, means "a submitter holds the host".
-constexpr const char* kLockFolder = "compare.lock";
+constexpr const char* kLock = "compare.lock";
+constexpr const char* kClaimPrefix = "compare.claim-";
+constexpr const char* kTicketPrefix = "compare.q-";
+constexpr const char* kStalePrefix = "compare.stale-";
+// What the project's results host lists in its FEAT answer: it applies an APPE only while
+// the session that sends it holds the turn.
+constexpr std::string_view kFencedAppendFeature = "VANTREL-APPE-IN-TURN";
 
-constexpr auto kConnectTimeout = 15s;
-// Folder commands and heartbeats are a few short replies.
-constexpr auto kCommandTimeout = 30s;
-// A 7 MB file at 100 KB/s takes over a minute; the heartbeat guards such transfers, not a time-out.
-constexpr auto kDataTimeout = 30min;
-// Releasing the claim after a failure or a cancel must not hold the window for long.
-constexpr auto kCleanupConnectTimeout = 5s;
+constexpr auto kConnectTimeout = 10s;
+// Releasing the turn after a failure or a cancel must not hold the window for long.
 constexpr auto kCleanupTimeout = 10s;
-// A heartbeat that failed for another reason than a take-over is tried again this soon.
-constexpr auto kBeatRetry = 1s;
-// Take-overs of this submitter's claim before it gives up.
-constexpr int kRounds = 3;
+// A transfer slower than this for stallAfter is cut off.
+constexpr long kStallBytesPerSecond = 1024;
+// Leftovers removed per look at the queue, so a waiter never spends long on others' mess.
+constexpr int kRemovalsPerLook = 1;
+// How many files a leftover folder may hold before its removal is left to the next waiter.
+constexpr int kMaxRemovedEntries = 64;
+
+// CLOCK_BOOTTIME: a holder that slept through a suspend sees the time it lost.
+Duration bootTime()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 std::string randomToken()
 {
@@ -58,7 +79,7 @@ std::string randomToken()
     return text;
 }
 
-// The names a "DIR" listing holds, without the folder some servers put before each.
+// The names a listing holds, without the folder some servers put before each.
 std::vector<std::string> listedNames(const std::string& listing)
 {
     std::vector<std::string> names;
@@ -75,31 +96,88 @@ std::vector<std::string> listedNames(const std::string& listing)
         if (!line.empty() && line != "." && line != "..")
             names.push_back(line);
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
-// The local copy is replaced whole, so the comparison window never reads half of it.
-bool writeWhole(const std::string& path, const std::string& bytes)
+std::optional<std::uint64_t> number(std::string_view text)
 {
-    const std::string part = path + ".part";
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    std::error_code ec;
-    if (out.fail() || (std::filesystem::rename(part, path, ec), ec)) {
-        std::filesystem::remove(part, ec);
-        return false;
-    }
-    return true;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
 }
 
-// A host that did not answer one clean-up step is not waited for again for the next.
+// A queue ticket "compare.q-N-T-k": its place (N, then T) and its beat count k.
+struct Ticket {
+    std::uint64_t number = 0;
+    std::string token;
+    std::uint64_t beat = 0;
+    bool operator<(const Ticket& other) const
+    {
+        return number != other.number ? number < other.number : token < other.token;
+    }
+    std::string name() const
+    {
+        return std::string(kTicketPrefix) + std::to_string(number) + "-" + token + "-" + std::to_string(beat);
+    }
+};
+
+std::optional<Ticket> parseTicket(const std::string& name)
+{
+    if (name.rfind(kTicketPrefix, 0) != 0)
+        return std::nullopt;
+    const std::string_view rest = std::string_view(name).substr(std::string_view(kTicketPrefix).size());
+    const std::size_t first = rest.find('-');
+    const std::size_t last = rest.rfind('-');
+    if (first == std::string_view::npos || last == first)
+        return std::nullopt;
+    const auto place = number(rest.substr(0, first));
+    const auto beat = number(rest.substr(last + 1));
+    if (!place || !beat || *place > (1ull << 60))
+        return std::nullopt;
+    return Ticket { *place, std::string(rest.substr(first + 1, last - first - 1)), *beat };
+}
+
+// "226 Appended 73 bytes at 7300000." gives where the record landed.
+std::optional<std::uint64_t> appendedAt(const std::vector<std::string>& replies)
+{
+    const std::optional<std::string> text = replyText(replies, 226);
+    if (!text)
+        return std::nullopt;
+    const std::size_t at = text->rfind(" at ");
+    if (at == std::string::npos)
+        return std::nullopt;
+    std::string digits;
+    for (std::size_t i = at + 4; i < text->size() && std::isdigit(static_cast<unsigned char>((*text)[i]));
+         ++i)
+        digits += (*text)[i];
+    return number(digits);
+}
+
 bool unreachable(const TransferOutcome& outcome)
 {
-    return outcome.status == TransferStatus::Unreachable || outcome.status == TransferStatus::TimedOut;
+    return outcome.status == TransferStatus::Unreachable
+        || (outcome.status == TransferStatus::LogonRefused && outcome.serverReply.rfind("421", 0) == 0);
 }
 
-// One submission: the claim on the host, its heartbeat, and the append cycle under it.
+bool refused(const TransferOutcome& outcome)
+{
+    return outcome.status == TransferStatus::CommandFailed && outcome.ftpReply / 100 == 5;
+}
+
+// What the waiter at the front of the queue has seen of the lock, by its own clock.
+struct LockWatch {
+    std::string names; // the whole listing, as last seen
+    Duration since {}; // when it last changed
+    std::optional<Duration> invalidSince; // not one heartbeat and its stage folder since then
+    std::string token; // whose lock it is
+    Duration tokenSince {};
+    bool seen = false;
+};
+
+// One submission: its folder in the queue, its turn, and the heartbeat that keeps both alive.
 class Submission {
 public:
     Submission(const ResultRecord& record, const SubmitOptions& options, std::stop_token stop)
@@ -107,44 +185,70 @@ public:
         , m_options(options)
         , m_timing(options.timing)
         , m_stop(std::move(stop))
-        , m_inet(std::make_shared<CurlInet>([this] { tick(); }))
+        , m_ftp(std::make_shared<CurlInet>())
         , m_engine([this] { tick(); })
     {
+    }
+    ~Submission()
+    {
+        if (!m_privateFolder.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(m_privateFolder, ec);
+        }
     }
 
     SubmitResult run();
 
 private:
-    enum class Held { Claimed, Ended };
-    enum class Cycle { Done, Lost };
+    enum class Step { Done, Again }; // Again: the turn was lost or given up; start over
+    enum class BeatTarget { None, Claim, Lock };
 
+    Duration now() const { return m_timing.clock ? m_timing.clock() : bootTime(); }
     void report(SubmitStage stage);
     bool stopRequested() const { return m_honourStop && m_stop.stop_requested(); }
-    // One turn of every wait: the window's events, the heartbeat, and ending the
-    // running transfer when the user cancels or the claim is lost during an upload.
+    // One turn of every wait: the window's events, the heartbeat, and ending the running
+    // transfer when the user cancels or the turn is lost.
     void tick();
-    void pause(std::chrono::milliseconds length);
-    TransferOutcome command(const std::string& operation);
-    std::string download();
+    void pause(Duration length);
+    // Runs the request that start() began to its end; a host that cannot be reached is tried
+    // again (start() anew) for a while, since a restart takes seconds.
+    TransferOutcome finish(const std::function<bool()>& start);
+    TransferOutcome quote(std::vector<std::string> commands);
+    TransferOutcome list(const std::string& folder, std::vector<std::string>& names);
+    std::optional<std::uint64_t> hostSize(bool& missing);
+    bool updateCopy(SubmitResult& failure);
 
-    std::optional<SubmitResult> prepare();
-    Held claim(SubmitResult& ended);
-    // True when it moved a dead holder's heartbeat away, so the lock is free to claim.
-    bool takeOverIfStale(const std::vector<std::string>& names);
-    Cycle holdAndAppend(SubmitResult& result);
-    void startHeartbeat(Clock::time_point claimedAt);
-    void pumpHeartbeat();
-    void stopHeartbeat();
-    void release();
-    void removeClaimFolder();
+    Step attempt(SubmitResult& result);
+    bool prepare(SubmitResult& result);
+    bool joinQueue(SubmitResult& result);
+    enum class Wait { Claimed, Ended, Again };
+    Wait waitForTurn(SubmitResult& result);
+    void observeLock(const std::vector<std::string>& names);
+    bool takeOver();
+    bool beatTicket();
+    void lookAtQueue(const std::vector<std::string>& names);
+    Step hold(SubmitResult& result);
+    bool readBack(std::uint64_t at, SubmitResult& result);
+    SubmitResult confirm(std::uint64_t at, std::string causeIfAbsent);
+
+    void startBeats(BeatTarget target);
+    void pumpBeats();
+    void stopBeats();
+    void releaseTurn(bool stagedLeft);
+    void removeOwnFolder();
+    void removeFolder(const std::string& name);
     void cleanupTimeouts();
 
     SubmitResult failed(std::string cause) const
     {
-        return { SubmitStatus::Failed, std::move(cause), false, m_dataSent };
+        return { SubmitStatus::Failed, std::move(cause), false, m_dataSent, false };
     }
     SubmitResult cancelled();
-    std::string heartbeatName(int number) const { return "hb-" + m_token + "-" + std::to_string(number); }
+    std::string claimName() const { return kClaimPrefix + m_token + "-" + std::to_string(m_claimBeat); }
+    std::string heartbeat() const { return "hb-" + m_token + "-" + std::to_string(m_lockBeat); }
+    std::string lockPath(const std::string& name) const { return std::string(kLock) + "/" + name; }
+    std::string stagedPath() const { return lockPath(m_token + "/next"); }
+    std::string newStaleName() { return kStalePrefix + m_token + "-" + std::to_string(m_staleCount++); }
 
     const ResultRecord& m_record;
     const SubmitOptions& m_options;
@@ -153,27 +257,37 @@ private:
     bool m_honourStop = true;
     std::optional<SubmitStage> m_stage;
 
-    std::shared_ptr<CurlInet> m_inet;
+    std::shared_ptr<CurlInet> m_ftp; // the submission's FTP session
     clsFTPEngine m_engine;
+    CurlInet m_web;
+    std::string m_copyPath;
+    std::string m_privateFolder; // holds the copy when the caller keeps none
+    std::string m_encoded; // the record as it goes into the file
+    bool m_fencedAppend = false;
+    bool m_featuresKnown = false;
+
     std::string m_token;
-    std::string m_claimFolder;
-
-    // Heartbeat, on a control of its own so that it goes on during a long upload.
-    std::unique_ptr<CurlInet> m_beat;
+    std::uint64_t m_claimBeat = 0;
+    std::optional<Ticket> m_ticket;
     bool m_holding = false;
+    Duration m_turnStart {};
+    std::vector<std::string> m_staleToRemove;
+    int m_staleCount = 0;
+
+    // The heartbeat, on a session of its own, opened only when a beat is due while the
+    // main session is busy with a transfer.
+    std::unique_ptr<CurlInet> m_beat;
+    BeatTarget m_beatTarget = BeatTarget::None;
     bool m_beatRunning = false;
-    int m_beatNumber = 0;
-    Clock::time_point m_lastBeat; // start of the last beat that succeeded (or of the claim)
-    Clock::time_point m_beatStarted;
-    Clock::time_point m_nextBeat;
+    bool m_beatChecking = false; // listing to learn what a failed beat did
+    std::uint64_t m_lockBeat = 0;
+    Duration m_nextBeat {};
     bool m_lost = false;
-    bool m_cancelOnLost = false;
 
-    // What a waiter saw of the holder's heartbeat, by its own clock.
-    std::string m_seenBeat;
-    Clock::time_point m_seenSince;
+    LockWatch m_watch;
+    std::map<std::string, Duration> m_seen; // others' folders, by exact name: first seen
+    std::map<std::string, Duration> m_aheadSince; // tickets ahead of ours, by token
 
-    std::string m_uploaded; // the bytes of the last upload, once one began
     bool m_dataSent = false;
     std::mt19937 m_jitter { std::random_device {}() };
 };
@@ -191,366 +305,783 @@ void Submission::tick()
 {
     if (m_options.yield)
         m_options.yield();
-    pumpHeartbeat();
-    if (stopRequested() || (m_lost && m_cancelOnLost))
-        m_inet->Cancel();
+    pumpBeats();
+    if (m_holding && now() - m_turnStart >= m_timing.turnLimit)
+        m_lost = true; // given up: this turn has lasted longer than any should
+    if (stopRequested() || (m_holding && m_lost))
+        m_ftp->Cancel();
 }
 
-void Submission::pause(std::chrono::milliseconds length)
+void Submission::pause(Duration length)
 {
-    const auto until = Clock::now() + length;
+    const auto until = now() + length;
     while (!stopRequested()) {
         tick();
-        const auto left = until - Clock::now();
+        const auto left = until - now();
         if (left <= 0s)
             return;
-        std::this_thread::sleep_for(std::min<Clock::duration>(left, 15ms));
+        std::this_thread::sleep_for(std::min<Duration>(left, 10ms));
     }
 }
 
-TransferOutcome Submission::command(const std::string& operation)
+TransferOutcome Submission::finish(const std::function<bool()>& start)
 {
-    if (m_honourStop)
-        m_inet->setTimeouts(kConnectTimeout, kCommandTimeout);
-    if (m_inet->Execute({}, operation)) {
-        while (m_inet->StillExecuting())
-            tick();
+    const Duration firstFailure = now();
+    Duration backoff = 500ms;
+    while (true) {
+        if (start()) {
+            while (m_ftp->StillExecuting())
+                tick();
+        }
+        const TransferOutcome outcome = m_ftp->outcome();
+        if (!unreachable(outcome) || !m_honourStop || stopRequested()
+            || now() - firstFailure + backoff > m_timing.outageGrace)
+            return outcome;
+        pause(backoff);
+        backoff = std::min<Duration>(backoff * 2, 4s);
     }
-    return m_inet->outcome();
 }
 
-std::string Submission::download()
+TransferOutcome Submission::quote(std::vector<std::string> commands)
 {
-    if (m_honourStop)
-        m_inet->setTimeouts(kConnectTimeout, kDataTimeout);
-    return m_inet->OpenURL(m_options.host.web + kSharedFileWebPath, kByteArray);
+    return finish([&] { return m_ftp->quote(commands); });
+}
+
+TransferOutcome Submission::list(const std::string& folder, std::vector<std::string>& names)
+{
+    const TransferOutcome outcome = finish([&] { return m_ftp->list(folder); });
+    names = outcome.ok() ? listedNames(m_ftp->listing()) : std::vector<std::string>();
+    return outcome;
+}
+
+std::optional<std::uint64_t> Submission::hostSize(bool& missing)
+{
+    missing = false;
+    const TransferOutcome outcome = quote({ "TYPE I", "SIZE " + std::string(kSharedFileName) });
+    if (outcome.ok()) {
+        if (const std::optional<std::string> text = replyText(m_ftp->replies(), 213))
+            return number(*text);
+        return std::nullopt;
+    }
+    missing = refused(outcome) && outcome.ftpReply == 550;
+    return missing ? std::optional<std::uint64_t>(0) : std::nullopt;
 }
 
 SubmitResult Submission::cancelled()
 {
-    m_honourStop = false;
-    SubmitResult result { SubmitStatus::Cancelled, "the submission was cancelled", false, m_dataSent };
-    if (m_dataSent) {
-        // The upload may have reached the host before the cancel; only the host can say.
-        // The cancelled transfer has wound down before the next one starts.
-        report(SubmitStage::Verifying);
-        cleanupTimeouts();
-        const std::string back = download();
-        result.onHost = m_inet->outcome().ok() && back.starts_with(m_uploaded);
-        if (!m_inet->outcome().ok())
-            result.cause = "the host could not be asked whether it holds your results ("
-                + describeTransferFailure(m_inet->outcome()) + ")";
-        else
-            result.cause = result.onHost ? "your results had reached the host before the cancel"
-                                         : "your results are not on the host";
-    }
-    return result;
+    return { SubmitStatus::Cancelled, "the submission was cancelled", false, m_dataSent, false };
 }
 
 void Submission::cleanupTimeouts()
 {
-    m_inet->setTimeouts(kCleanupConnectTimeout, kCleanupTimeout);
+    m_ftp->setTimeouts(kConnectTimeout, kCleanupTimeout);
+}
+
+bool Submission::updateCopy(SubmitResult& failure)
+{
+    const LocalCopyUpdate update = updateLocalCopy(
+        m_web, m_options.host.web, m_copyPath, [this] { tick(); }, [this] { return stopRequested(); });
+    if (update.ok)
+        return true;
+    failure = update.cancelled ? cancelled() : this->failed(update.cause + ".");
+    return false;
 }
 
 SubmitResult Submission::run()
 {
     report(SubmitStage::Contacting);
+    m_encoded = EncodeResultRecord(m_record);
+    if (m_options.localCopyPath.empty()) {
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "vantrel3-copy-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            return failed("no private folder could be made for the results file.");
+        m_privateFolder = pattern;
+        m_copyPath = pattern + "/" + kSharedFileName;
+    } else {
+        m_copyPath = m_options.localCopyPath;
+    }
+    m_web.setTimeouts(kConnectTimeout, std::chrono::hours(1));
+    m_web.setLowSpeedLimit(kStallBytesPerSecond, m_timing.stallAfter);
     m_engine.SetEncryptionPassword(kEncryptionKey);
-    m_engine.SetInetObject(m_inet);
+    m_engine.SetInetObject(m_ftp);
     m_engine.SetFTPServer(m_options.host.ftp);
     m_engine.SetFTPUsername(kFtpUserName);
     m_engine.SetFTPEncryptedPassword(kFtpEncryptedPassword);
     if (!m_engine.LogonInet())
         return failed("the logon to the results host failed (" + m_engine.errorString() + ").");
 
-    for (int round = 0; round < kRounds; ++round) {
-        if (std::optional<SubmitResult> ended = prepare())
-            return *ended;
-        SubmitResult ended;
-        if (claim(ended) == Held::Ended)
-            return ended;
-        SubmitResult result;
-        const Cycle cycle = holdAndAppend(result);
-        release();
-        if (cycle == Cycle::Done)
+    SubmitResult result;
+    for (int round = 0; round < std::max(1, m_timing.tries); ++round) {
+        if (attempt(result) == Step::Done)
             return result;
-        // Taken over as if dead: another submitter holds the host now, so start again from the claim.
-        m_lost = false;
     }
-    return failed("the results host was taken over from this submission again and again.");
+    return result.cause.empty()
+        ? failed("the results host was taken over from this submission again and again.")
+        : result;
 }
 
-// Makes the claim folder with its first heartbeat, ready to be renamed into the lock.
-std::optional<SubmitResult> Submission::prepare()
+// One go: bring the copy up to date, prepare, queue, take the turn, add the record.
+Submission::Step Submission::attempt(SubmitResult& result)
+{
+    m_honourStop = true;
+    m_lost = false;
+    m_holding = false;
+    m_ticket.reset();
+    m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
+    m_ftp->setLowSpeedLimit(kStallBytesPerSecond, m_timing.stallAfter);
+    report(SubmitStage::Contacting);
+    if (!updateCopy(result))
+        return Step::Done;
+    if (!m_featuresKnown) {
+        const TransferOutcome features = quote({ "FEAT" });
+        if (stopRequested()) {
+            result = cancelled();
+            return Step::Done;
+        }
+        if (unreachable(features) || features.status == TransferStatus::LogonRefused
+            || features.status == TransferStatus::TimedOut) {
+            result = failed("the results host " + m_options.host.ftp
+                + " could not be reached for the upload (" + describeTransferFailure(features) + ").");
+            return Step::Done;
+        }
+        for (const std::string& line : m_ftp->replies()) {
+            if (line.find(kFencedAppendFeature) != std::string::npos)
+                m_fencedAppend = !m_options.plainHost;
+        }
+        m_featuresKnown = true;
+    }
+    if (!prepare(result))
+        return Step::Done;
+    if (!joinQueue(result))
+        return Step::Done;
+    switch (waitForTurn(result)) {
+    case Wait::Ended:
+        return Step::Done;
+    case Wait::Again:
+        return Step::Again;
+    case Wait::Claimed:
+        break;
+    }
+    return hold(result);
+}
+
+// The submitter's own folder, made before it joins the queue: its first heartbeat and its
+// stage folder, which come along when the folder becomes the lock. On a plain host the new
+// file is staged now, outside any turn, since it is the long transfer.
+bool Submission::prepare(SubmitResult& result)
 {
     m_token = randomToken();
-    m_claimFolder = "compare.claim-" + m_token;
-    const TransferOutcome made = command("MKDIR " + m_claimFolder);
-    if (stopRequested())
-        return cancelled();
-    if (!made.ok())
-        return failed("the upload to the results host failed (" + describeTransferFailure(made) + ").");
-    m_engine.SetCurFTPFile(m_claimFolder + "/" + heartbeatName(0));
-    const bool beat = m_engine.CreateWithData(m_token);
-    if (!beat || stopRequested()) {
-        const TransferOutcome last = m_inet->outcome();
-        const SubmitResult result = stopRequested()
-            ? cancelled()
-            : failed("the upload to the results host failed ("
-                + (last.ok() ? m_engine.errorString() : describeTransferFailure(last)) + ").");
-        removeClaimFolder();
-        return result;
+    m_claimBeat = 0;
+    m_lockBeat = 0;
+    const std::string folder = claimName();
+    TransferOutcome made = quote({ "MKD " + folder, "MKD " + folder + "/" + m_token });
+    if (made.ok())
+        made = finish(
+            [&] { return m_ftp->store(folder + "/" + heartbeat(), { .tail = m_token }, UploadMode::Store); });
+    if (made.ok() && !m_fencedAppend) {
+        report(SubmitStage::Uploading);
+        m_ftp->setTimeouts(kConnectTimeout, std::chrono::hours(24)); // the stall limit bounds it
+        startBeats(BeatTarget::Claim);
+        made = finish([&] {
+            return m_ftp->store(claimName() + "/" + m_token + "/next",
+                { .path = m_copyPath, .length = fileSize(m_copyPath), .tail = m_encoded }, UploadMode::Store);
+        });
+        stopBeats();
+        m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
     }
-    return std::nullopt;
+    if (made.ok() && !stopRequested())
+        return true;
+    result = stopRequested() ? cancelled()
+                             : failed("the results host " + m_options.host.ftp + " refused the upload ("
+                                 + describeTransferFailure(made) + ").");
+    removeOwnFolder();
+    return false;
 }
 
-// Renames the claim folder onto the lock until that works: it fails while another
-// submitter's lock holds its heartbeat file. Meanwhile watches that heartbeat and takes
-// the lock over from a holder whose heartbeat stood still too long.
-Submission::Held Submission::claim(SubmitResult& ended)
+bool Submission::joinQueue(SubmitResult& result)
 {
-    auto nextListing = Clock::now();
-    m_seenBeat.clear();
-    while (true) {
-        const auto attempt = Clock::now();
-        const TransferOutcome renamed = command("RENAME " + m_claimFolder + " " + kLockFolder);
-        if (renamed.ok()) {
-            startHeartbeat(attempt);
-            return Held::Claimed;
-        }
-        if (stopRequested() || renamed.status != TransferStatus::CommandFailed) {
-            ended = stopRequested()
-                ? cancelled()
-                : failed("the results host could not be claimed (" + describeTransferFailure(renamed) + ").");
-            removeClaimFolder();
-            return Held::Ended;
-        }
-        report(SubmitStage::Waiting);
-
-        if (Clock::now() >= nextListing) {
-            nextListing = Clock::now() + m_timing.lockListEvery;
-            const TransferOutcome listed = command(std::string("DIR ") + kLockFolder);
-            const std::vector<std::string> names
-                = listed.ok() ? listedNames(m_inet->listing()) : std::vector<std::string>();
-            if (names.size() == 1 && names.front() == heartbeatName(0)) {
-                // An earlier try of ours went through but its answer was lost: hand the
-                // lock back rather than guess how old its heartbeat is, and claim afresh.
-                m_beatNumber = 0;
-                release();
-                if (std::optional<SubmitResult> result = prepare()) {
-                    ended = *result;
-                    return Held::Ended;
-                }
-                continue;
+    std::vector<std::string> names;
+    const TransferOutcome listed = list({}, names);
+    std::uint64_t last = 0;
+    for (const std::string& name : names) {
+        if (const std::optional<Ticket> ticket = parseTicket(name))
+            last = std::max(last, ticket->number);
+    }
+    if (listed.ok()) {
+        for (int tries = 0; tries < 20 && !stopRequested(); ++tries) {
+            const Ticket ticket { last + 1 + static_cast<std::uint64_t>(tries), m_token, 0 };
+            const TransferOutcome joined = quote({ "RNFR " + claimName(), "RNTO " + ticket.name() });
+            if (joined.ok()) {
+                m_ticket = ticket;
+                return true;
             }
-            if (takeOverIfStale(names))
-                continue;
+            if (!refused(joined))
+                break;
         }
-        std::uniform_int_distribution<long> spread(
-            m_timing.claimRetryMin.count(), m_timing.claimRetryMax.count());
-        pause(std::chrono::milliseconds(spread(m_jitter)));
+    }
+    result = stopRequested()
+        ? cancelled()
+        : failed("the results host " + m_options.host.ftp + " could not be joined in its queue ("
+            + describeTransferFailure(listed.ok() ? m_ftp->outcome() : listed) + ").");
+    removeOwnFolder();
+    return false;
+}
+
+// Renames the ticket to its next beat; on an unclear answer, looks which name it has now.
+bool Submission::beatTicket()
+{
+    Ticket next = *m_ticket;
+    ++next.beat;
+    const TransferOutcome renamed = quote({ "RNFR " + m_ticket->name(), "RNTO " + next.name() });
+    if (renamed.ok()) {
+        m_ticket = next;
+        return true;
+    }
+    std::vector<std::string> names;
+    if (!list({}, names).ok())
+        return true; // try again at the next beat
+    for (const std::string& name : names) {
+        const std::optional<Ticket> ticket = parseTicket(name);
+        if (ticket && ticket->token == m_token) {
+            m_ticket = ticket;
+            return true;
+        }
+    }
+    return false; // gone: claimed by a late answer, or removed by someone
+}
+
+// Waits at the queue until this submission's ticket is at its front and the lock can be
+// claimed; the waiter at the front watches the lock and takes a dead one over.
+Submission::Wait Submission::waitForTurn(SubmitResult& result)
+{
+    const Duration joined = now();
+    Duration nextBeat = joined + m_timing.beatEvery;
+    Duration nextLook = joined;
+    Duration nextLockList = joined;
+    Duration nextQueueLook = joined;
+    bool atFront = false;
+    m_watch = {};
+    m_aheadSince.clear();
+    std::uniform_int_distribution<long> jitter(0, std::max<long>(1, m_timing.pollMin.count()));
+
+    while (true) {
         if (stopRequested()) {
-            ended = cancelled();
-            removeClaimFolder();
-            return Held::Ended;
+            result = cancelled();
+            removeOwnFolder();
+            return Wait::Ended;
         }
+        if (now() - joined > m_timing.maxWait) {
+            result = failed("the results host " + m_options.host.ftp
+                + " is busy with other submissions; please try again later.");
+            removeOwnFolder();
+            return Wait::Ended;
+        }
+        if (now() >= nextBeat) {
+            nextBeat = now() + m_timing.beatEvery;
+            if (!beatTicket()) {
+                // Our ticket is gone. If a claim's answer was lost, it may be the lock now.
+                std::vector<std::string> inLock;
+                list(kLock, inLock);
+                if (std::find(inLock.begin(), inLock.end(), m_token) != inLock.end()) {
+                    m_holding = true;
+                    if (!m_fencedAppend)
+                        return Wait::Claimed;
+                    releaseTurn(false); // the host ties appends to the session that claimed
+                    return Wait::Again;
+                }
+                return Wait::Again; // someone removed it as dead: we were away too long
+            }
+        }
+
+        if (!atFront || now() >= nextQueueLook) {
+            std::vector<std::string> names;
+            if (list({}, names).ok()) {
+                lookAtQueue(names);
+                std::size_t ahead = 0;
+                for (const std::string& name : names) {
+                    const std::optional<Ticket> ticket = parseTicket(name);
+                    if (!ticket || !(*ticket < *m_ticket))
+                        continue;
+                    const auto first = m_aheadSince.try_emplace(ticket->token, now()).first->second;
+                    if (now() - first < m_timing.skipAfter)
+                        ++ahead;
+                }
+                atFront = ahead == 0;
+                nextQueueLook = now()
+                    + (atFront ? 1000ms
+                               : std::clamp<Duration>(
+                                   m_timing.pollMin * 2 * ahead, m_timing.pollMin, m_timing.pollMax));
+            }
+        }
+
+        if (atFront) {
+            const TransferOutcome claimed
+                = quote({ "RNFR " + m_ticket->name(), "RNTO " + std::string(kLock) });
+            if (claimed.ok()) {
+                m_holding = true;
+                return Wait::Claimed;
+            }
+            if (stopRequested())
+                continue;
+            if (!refused(claimed)) {
+                // Unanswered: the rename may have happened. Look at the lock before anything else.
+                std::vector<std::string> inLock;
+                if (list(kLock, inLock).ok()
+                    && std::find(inLock.begin(), inLock.end(), m_token) != inLock.end()) {
+                    if (!m_fencedAppend) {
+                        m_holding = true;
+                        return Wait::Claimed;
+                    }
+                    // The host ties an append to the session that claimed; that one is gone.
+                    m_holding = true;
+                    releaseTurn(false);
+                    return Wait::Again;
+                }
+                // Renaming the ticket makes a late claim with its old name fail.
+                if (!beatTicket())
+                    return Wait::Again;
+                if (unreachable(claimed)) {
+                    result = failed("the results host " + m_options.host.ftp + " could not be reached ("
+                        + describeTransferFailure(claimed) + ").");
+                    removeOwnFolder();
+                    return Wait::Ended;
+                }
+            }
+            report(SubmitStage::Waiting);
+            if (now() >= nextLockList) {
+                nextLockList = now() + m_timing.lockListEvery;
+                std::vector<std::string> inLock;
+                const TransferOutcome listed = list(kLock, inLock);
+                // A failed listing tells nothing: the watch goes on as it was.
+                if (listed.ok()) {
+                    observeLock(inLock);
+                    if (takeOver()) {
+                        nextLockList = now();
+                        continue;
+                    }
+                }
+            }
+            nextLook = now() + m_timing.pollMin + std::chrono::milliseconds(jitter(m_jitter));
+        } else {
+            report(SubmitStage::Waiting);
+            nextLook = nextQueueLook;
+        }
+        pause(std::max<Duration>(nextLook - now(), 0ms));
     }
 }
 
-// A holder renames its heartbeat file every few seconds; one that stood still for
-// staleAfter by this submitter's clock belongs to a dead holder. Moving that very file
-// away can succeed for one waiter only, and only while the holder has not beaten since.
-bool Submission::takeOverIfStale(const std::vector<std::string>& names)
+// Others' folders in the starting folder: a name that has stood still for staleAfter is a
+// dead submitter's, and is moved aside and removed (one per look).
+void Submission::lookAtQueue(const std::vector<std::string>& names)
 {
-    const auto now = Clock::now();
-    if (names.size() != 1) {
-        // No lock, or one that is being released or taken over: nothing to time.
-        m_seenBeat.clear();
-        return false;
+    std::map<std::string, Duration> seen;
+    int removals = 0;
+    for (const std::string& name : names) {
+        const bool ours = name.find(m_token) != std::string::npos;
+        const bool leftover = name.rfind(kClaimPrefix, 0) == 0 || name.rfind(kTicketPrefix, 0) == 0
+            || name.rfind(kStalePrefix, 0) == 0;
+        if (ours || !leftover)
+            continue;
+        const auto it = m_seen.find(name);
+        const Duration first = it == m_seen.end() ? now() : it->second;
+        seen[name] = first;
+        if (now() - first < m_timing.staleAfter || removals >= kRemovalsPerLook)
+            continue;
+        ++removals;
+        seen.erase(name);
+        if (name.rfind(kStalePrefix, 0) == 0) {
+            removeFolder(name);
+            continue;
+        }
+        // Renaming proves the owner silent: a beat since would have changed the name.
+        const std::string aside = newStaleName();
+        if (quote({ "RNFR " + name, "RNTO " + aside }).ok())
+            removeFolder(aside);
     }
-    if (names.front() != m_seenBeat) {
-        m_seenBeat = names.front();
-        m_seenSince = now;
-        return false;
+    m_seen = std::move(seen);
+}
+
+void Submission::observeLock(const std::vector<std::string>& names)
+{
+    std::string joined;
+    for (const std::string& name : names)
+        joined += name + "\n";
+    const Duration at = now();
+    if (!m_watch.seen || joined != m_watch.names) {
+        m_watch.names = joined;
+        m_watch.since = at;
     }
-    if (now - m_seenSince < m_timing.staleAfter)
+    // One heartbeat hb-X-n, and at most X's stage folder beside it.
+    std::string token;
+    std::size_t beats = 0;
+    for (const std::string& name : names) {
+        if (name.rfind("hb-", 0) == 0 && name.size() > 3) {
+            ++beats;
+            const std::string rest = name.substr(3);
+            token = rest.substr(0, rest.rfind('-'));
+        }
+    }
+    const bool valid = beats == 1 && std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+        return name == token || name.rfind("hb-" + token + "-", 0) == 0;
+    });
+    if (valid)
+        m_watch.invalidSince.reset();
+    else if (!m_watch.invalidSince && !names.empty())
+        m_watch.invalidSince = at;
+    if (!m_watch.seen || token != m_watch.token) {
+        m_watch.token = token;
+        m_watch.tokenSince = at;
+    }
+    m_watch.seen = true;
+}
+
+// Takes a dead or stuck lock over: first a rename of the entry seen inside it, which
+// succeeds for one waiter only and only if nothing changed, then the whole folder aside.
+bool Submission::takeOver()
+{
+    if (!m_watch.seen || m_watch.names.empty())
         return false;
-    const std::string stale = "compare.stale-" + m_token;
-    const TransferOutcome moved
-        = command("RENAME " + std::string(kLockFolder) + "/" + m_seenBeat + " " + stale);
-    m_seenBeat.clear();
-    if (!moved.ok())
+    const Duration at = now();
+    const bool stale = at - m_watch.since >= m_timing.staleAfter;
+    const bool invalid = m_watch.invalidSince && at - *m_watch.invalidSince >= m_timing.invalidAfter;
+    const bool tooLong = !m_watch.token.empty() && at - m_watch.tokenSince >= m_timing.maxHold;
+    if (!stale && !invalid && !tooLong)
         return false;
-    command("DELETE " + stale);
-    // Fails harmlessly when another claim has already replaced the emptied lock.
-    command(std::string("RMDIR ") + kLockFolder);
+    const std::vector<std::string> names = listedNames(m_watch.names);
+    std::string target = names.front();
+    for (const std::string& name : names) {
+        if (name.rfind("hb-", 0) == 0)
+            target = name;
+    }
+    m_watch = {};
+    if (!quote({ "RNFR " + lockPath(target), "RNTO " + lockPath("dead-" + m_token) }).ok())
+        return false;
+    const std::string aside = newStaleName();
+    if (quote({ "RNFR " + std::string(kLock), "RNTO " + aside }).ok())
+        m_staleToRemove.push_back(aside);
     return true;
 }
 
-Submission::Cycle Submission::holdAndAppend(SubmitResult& result)
+Submission::Step Submission::hold(SubmitResult& result)
 {
-    std::string cause;
-    for (int attempt = 0; attempt < std::max(1, m_timing.tries); ++attempt) {
-        report(SubmitStage::Contacting);
-        const std::string body = download();
+    m_turnStart = now();
+    m_ticket.reset();
+    startBeats(BeatTarget::Lock);
+    report(SubmitStage::Uploading);
+    const bool plain = !m_fencedAppend;
+
+    // Only what changed since the copy was brought up to date moves under the turn.
+    const std::uint64_t staged = fileSize(m_copyPath);
+    bool missing = false;
+    const std::optional<std::uint64_t> size = hostSize(missing);
+    if (stopRequested() || m_lost || !size) {
+        const TransferOutcome asked = m_ftp->outcome();
+        releaseTurn(plain);
         if (stopRequested()) {
             result = cancelled();
-            return Cycle::Done;
+            return Step::Done;
         }
         if (m_lost)
-            return Cycle::Lost;
+            return Step::Again;
+        result = failed("the results host " + m_options.host.ftp
+            + " did not say how large the results file is (" + describeTransferFailure(asked) + ").");
+        return Step::Done;
+    }
+    std::uint64_t base = staged;
+    if (*size != staged) {
+        if (!updateCopy(result)) {
+            releaseTurn(plain);
+            return Step::Done;
+        }
+        base = fileSize(m_copyPath);
+        if (plain && base < staged) {
+            // Shorter than what was staged: the host's file was put back to an earlier state.
+            releaseTurn(plain);
+            return Step::Again;
+        }
+        if (plain && base > staged) {
+            // REST and STOR write what came meanwhile and the record over the staged record.
+            const TransferOutcome patched = finish([&] {
+                return m_ftp->store(stagedPath(),
+                    { .path = m_copyPath, .offset = staged, .length = base - staged, .tail = m_encoded },
+                    UploadMode::Store, staged);
+            });
+            if (!patched.ok()) {
+                releaseTurn(plain);
+                if (stopRequested()) {
+                    result = cancelled();
+                    return Step::Done;
+                }
+                if (m_lost || refused(patched))
+                    return Step::Again; // the stage is gone with the turn
+                result = failed("the upload to the results host " + m_options.host.ftp + " failed ("
+                    + describeTransferFailure(patched) + ").");
+                return Step::Done;
+            }
+        }
+    }
+    if (m_lost || stopRequested()) {
+        releaseTurn(plain);
+        if (!stopRequested())
+            return Step::Again;
+        result = cancelled();
+        return Step::Done;
+    }
 
-        bool missing = false;
-        const TransferOutcome& outcome = m_inet->outcome();
-        if (outcome.ok())
-            missing = IsHostErrorPage(body);
-        else if (outcome.status == TransferStatus::HttpError && outcome.httpStatus == 404)
-            missing = true;
-        else {
-            result = failed(
-                "the results file could not be downloaded (" + describeTransferFailure(outcome) + ").");
-            return Cycle::Done;
-        }
-        // Anything but whole records would swallow the new record or drop the old ones on upload.
-        if (!missing && !IsWholeRecordRun(body)) {
-            result = failed("the results file on the host is damaged or is not a results file.");
-            return Cycle::Done;
-        }
-        // An earlier upload whose reading back failed, or was cut off by a take-over, may have arrived.
-        if (!m_uploaded.empty() && !missing && body.starts_with(m_uploaded)) {
-            result = { SubmitStatus::Submitted, {}, true, true };
-            return Cycle::Done;
-        }
-
-        const std::string whole = (missing ? std::string() : body) + EncodeResultRecord(m_record);
-        if (!m_options.localCopyPath.empty() && !writeWhole(m_options.localCopyPath, whole)) {
-            result = failed("the local copy " + m_options.localCopyPath + " could not be written.");
-            return Cycle::Done;
-        }
-
-        report(SubmitStage::Uploading);
-        m_uploaded = whole;
-        m_dataSent = true;
-        m_inet->setTimeouts(kConnectTimeout, kDataTimeout);
-        m_engine.SetCurFTPFile(kSharedFileName);
-        m_cancelOnLost = true;
-        const bool uploaded = m_engine.CreateWithData(whole);
-        m_cancelOnLost = false;
-        if (stopRequested()) {
-            result = cancelled();
-            return Cycle::Done;
-        }
-        if (m_lost)
-            return Cycle::Lost;
-        if (!uploaded) {
-            const TransferOutcome last = m_inet->outcome();
-            result = failed("the upload to the results host failed ("
-                + (last.ok() ? m_engine.errorString() : describeTransferFailure(last)) + ").");
-            return Cycle::Done;
-        }
-
+    // The commit: the host carries it out only while this turn is still ours.
+    m_dataSent = true;
+    std::optional<std::uint64_t> at;
+    TransferOutcome committed;
+    if (plain) {
+        committed = quote({ "RNFR " + stagedPath(), "RNTO " + std::string(kSharedFileName) });
+        if (committed.ok())
+            at = base;
+    } else {
+        committed = finish(
+            [&] { return m_ftp->store(kSharedFileName, { .tail = m_encoded }, UploadMode::Append); });
+        if (committed.ok())
+            at = appendedAt(m_ftp->replies()).value_or(base);
+    }
+    releaseTurn(plain && !committed.ok());
+    // From here on the user's cancel waits for the answer: only the host can say whether
+    // the record is there, and a second submission must not add it twice.
+    const bool cancelledMeanwhile = m_stop.stop_requested();
+    m_honourStop = false;
+    const bool clearlyRefused = refused(committed) && !m_lost;
+    if (cancelledMeanwhile && !clearlyRefused) {
         report(SubmitStage::Verifying);
-        const std::string back = download();
-        if (stopRequested()) {
-            result = cancelled();
-            return Cycle::Done;
-        }
-        if (m_inet->outcome().ok() && back.starts_with(whole)) {
-            result = { SubmitStatus::Submitted, {}, true, true };
-            return Cycle::Done;
-        }
-        cause = m_inet->outcome().ok()
+        result = confirm(at.value_or(base), "your results are not on the host");
+        result.status = SubmitStatus::Cancelled;
+        if (result.onHost)
+            result.cause = "your results had reached the host before the cancel";
+        return Step::Done;
+    }
+    if (clearlyRefused && committed.ftpReply == 552) {
+        // Too large for the host (its quota): trying again cannot help.
+        m_dataSent = false;
+        result = failed("the results host " + m_options.host.ftp + " refused the record ("
+            + describeTransferFailure(committed) + ").");
+        return Step::Done;
+    }
+    if (clearlyRefused) {
+        // The host did not take it: the turn had passed, or the file had changed. Go again.
+        m_dataSent = false;
+        result = failed("the results host " + m_options.host.ftp + " refused the record ("
+            + describeTransferFailure(committed) + ").");
+        return Step::Again;
+    }
+    report(SubmitStage::Verifying);
+    result = confirm(at.value_or(base),
+        committed.ok()
             ? "the results file on the host did not hold your record after the upload"
-            : "the results file could not be read back (" + describeTransferFailure(m_inet->outcome()) + ")";
-        if (m_lost)
-            return Cycle::Lost;
-    }
-    result = failed(cause + "; tried " + std::to_string(std::max(1, m_timing.tries)) + " times.");
-    return Cycle::Done;
+            : "the upload to the results host failed (" + describeTransferFailure(committed) + ")");
+    if (result.status == SubmitStatus::Submitted || result.uncertain)
+        return Step::Done;
+    // Not there: nothing of it landed, so another turn cannot add it twice.
+    m_dataSent = false;
+    result.dataSent = false;
+    return committed.ok() ? Step::Done : Step::Again;
 }
 
-void Submission::startHeartbeat(Clock::time_point claimedAt)
+// Reads the host's file back (only what is new since `from`, into the local copy) and
+// looks for the record at a record boundary from there on.
+SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
 {
-    if (!m_beat) {
-        m_beat = std::make_unique<CurlInet>();
-        m_beat->setProtocol(kProtocolFtp);
-        m_beat->setURL(m_inet->URL());
-        m_beat->setUserName(m_inet->UserName());
-        m_beat->setPassword(m_inet->Password());
-        m_beat->setTimeouts(kCleanupConnectTimeout, kCleanupTimeout);
+    const bool honoured = m_honourStop;
+    SubmitResult failure;
+    const Duration firstFailure = now();
+    Duration backoff = 500ms;
+    bool updated = updateCopy(failure);
+    while (!updated && !failure.cause.empty() && now() - firstFailure + backoff <= m_timing.outageGrace
+        && !stopRequested()) {
+        pause(backoff);
+        backoff = std::min<Duration>(backoff * 2, 4s);
+        updated = updateCopy(failure);
     }
-    m_holding = true;
-    m_lost = false;
-    m_beatNumber = 0;
-    m_lastBeat = claimedAt;
-    m_nextBeat = claimedAt + m_timing.heartbeatEvery;
+    m_honourStop = honoured;
+    if (!updated) {
+        SubmitResult result
+            = failed("your results were sent, but the results host could not be asked whether "
+                     "it holds them ("
+                + failure.cause.substr(0, failure.cause.find_last_not_of('.') + 1)
+                + "); look at the comparison before you submit them again.");
+        result.uncertain = m_dataSent;
+        return result;
+    }
+    const std::uint64_t size = fileSize(m_copyPath);
+    // Scan from where it was put; others' records may stand before it.
+    const std::string tail = readFileRange(m_copyPath, from,
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - std::min(size, from), 16u << 20)));
+    for (std::size_t pos = 0; pos < tail.size();) {
+        const std::size_t length = ResultRecordLength(tail, pos);
+        if (length == 0)
+            break;
+        if (std::string_view(tail).substr(pos, length) == m_encoded)
+            return { SubmitStatus::Submitted, {}, true, true, false };
+        pos += length;
+    }
+    return failed(std::move(causeIfAbsent) + ".");
 }
 
-void Submission::pumpHeartbeat()
+void Submission::startBeats(BeatTarget target)
 {
-    if (!m_holding)
+    m_beatTarget = target;
+    m_nextBeat = now() + m_timing.beatEvery;
+}
+
+void Submission::pumpBeats()
+{
+    if (m_beatTarget == BeatTarget::None)
         return;
-    const auto now = Clock::now();
     if (m_beatRunning) {
         if (m_beat->StillExecuting())
             return;
         m_beatRunning = false;
         const TransferOutcome& outcome = m_beat->outcome();
-        if (outcome.ok()) {
-            ++m_beatNumber;
-            m_lastBeat = m_beatStarted;
-            m_nextBeat = m_beatStarted + m_timing.heartbeatEvery;
-        } else if (outcome.status == TransferStatus::CommandFailed && outcome.ftpReply == 550) {
-            m_lost = true; // the heartbeat file is gone: a waiter took the lock over
-        } else {
-            m_nextBeat = now + kBeatRetry;
+        if (m_beatChecking) {
+            // What a beat whose answer was unclear did, judged by what the host holds.
+            m_beatChecking = false;
+            if (!outcome.ok()) {
+                m_nextBeat = now() + 1s;
+                return;
+            }
+            bool found = false;
+            for (const std::string& name : listedNames(m_beat->listing())) {
+                const std::string prefix
+                    = m_beatTarget == BeatTarget::Lock ? "hb-" + m_token + "-" : kClaimPrefix + m_token + "-";
+                if (name.rfind(prefix, 0) != 0)
+                    continue;
+                if (const std::optional<std::uint64_t> beat = number(name.substr(prefix.size()))) {
+                    (m_beatTarget == BeatTarget::Lock ? m_lockBeat : m_claimBeat) = *beat;
+                    found = true;
+                }
+            }
+            if (!found)
+                m_lost = true; // the heartbeat is gone: a waiter took the turn over
+            m_nextBeat = now() + (found ? m_timing.beatEvery : 1s);
+            return;
         }
-    } else if (!m_lost && now >= m_nextBeat) {
-        m_beatStarted = now;
-        const std::string folder = std::string(kLockFolder) + "/";
-        if (m_beat->Execute({},
-                "RENAME " + folder + heartbeatName(m_beatNumber) + " " + folder
-                    + heartbeatName(m_beatNumber + 1)))
-            m_beatRunning = true;
-        else
-            m_nextBeat = now + kBeatRetry;
+        if (outcome.ok()) {
+            ++(m_beatTarget == BeatTarget::Lock ? m_lockBeat : m_claimBeat);
+            m_nextBeat = now() + m_timing.beatEvery;
+            return;
+        }
+        m_beatChecking = m_beat->list(m_beatTarget == BeatTarget::Lock ? kLock : "");
+        m_beatRunning = m_beatChecking;
+        if (!m_beatRunning)
+            m_nextBeat = now() + 1s;
+        return;
     }
-    // Waiters take over only after twice this without a beat, by their own clocks.
-    if (now - m_lastBeat >= m_timing.heartbeatGiveUp)
-        m_lost = true;
+    if (now() < m_nextBeat)
+        return;
+    if (!m_beat) {
+        m_beat = std::make_unique<CurlInet>();
+        m_beat->setProtocol(kProtocolFtp);
+        m_beat->setURL(m_ftp->URL());
+        m_beat->setUserName(m_ftp->UserName());
+        m_beat->setPassword(m_ftp->Password());
+        m_beat->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
+    }
+    std::vector<std::string> rename;
+    if (m_beatTarget == BeatTarget::Lock)
+        rename = { "RNFR " + lockPath(heartbeat()),
+            "RNTO " + lockPath("hb-" + m_token + "-" + std::to_string(m_lockBeat + 1)) };
+    else
+        rename = { "RNFR " + claimName(),
+            "RNTO " + std::string(kClaimPrefix) + m_token + "-" + std::to_string(m_claimBeat + 1) };
+    m_beatRunning = m_beat->quote(rename);
+    if (!m_beatRunning)
+        m_nextBeat = now() + 1s;
 }
 
-// Lets a beat in flight end, so that the heartbeat file's name is known.
-void Submission::stopHeartbeat()
+// Lets a beat in flight end, so that the heartbeat's name is known.
+void Submission::stopBeats()
 {
     while (m_beatRunning) {
         if (m_options.yield)
             m_options.yield();
-        pumpHeartbeat();
+        pumpBeats();
     }
-    m_holding = false;
+    m_beatTarget = BeatTarget::None;
 }
 
-// Best effort and bounded: the lock goes whatever happened, a lost one included (its
-// heartbeat file is then gone and the folder, if any, is another's and not empty).
-void Submission::release()
+// Best effort and bounded: the turn goes whatever happened, a lost one included (its
+// heartbeat is then gone and the folder, if any, is another's and not empty).
+void Submission::releaseTurn(bool stagedLeft)
 {
     const bool honoured = m_honourStop;
     m_honourStop = false;
-    stopHeartbeat();
+    stopBeats();
     cleanupTimeouts();
-    if (!unreachable(command("DELETE " + std::string(kLockFolder) + "/" + heartbeatName(m_beatNumber))))
-        command(std::string("RMDIR ") + kLockFolder);
+    std::vector<std::string> steps;
+    if (stagedLeft)
+        steps.push_back("DELE " + stagedPath());
+    steps.push_back("RMD " + lockPath(m_token));
+    steps.push_back("DELE " + lockPath(heartbeat()));
+    steps.push_back("RMD " + std::string(kLock));
+    if (!quote(steps).ok() && !unreachable(m_ftp->outcome())) {
+        // One step refused (a stage already renamed away): the others still go, one by one.
+        for (const std::string& step : steps)
+            quote({ step });
+    }
+    for (const std::string& aside : m_staleToRemove)
+        removeFolder(aside);
+    m_staleToRemove.clear();
+    m_holding = false;
+    m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
     m_honourStop = honoured;
 }
 
-void Submission::removeClaimFolder()
+void Submission::removeOwnFolder()
+{
+    const bool honoured = m_honourStop;
+    m_honourStop = false;
+    stopBeats();
+    cleanupTimeouts();
+    const std::string folder = m_ticket ? m_ticket->name() : claimName();
+    std::vector<std::string> steps { "DELE " + folder + "/" + heartbeat(), "RMD " + folder + "/" + m_token,
+        "RMD " + folder };
+    if (!m_fencedAppend)
+        steps.insert(steps.begin() + 1, "DELE " + folder + "/" + m_token + "/next");
+    for (const std::string& step : steps) {
+        if (unreachable(quote({ step })))
+            break;
+    }
+    m_ticket.reset();
+    m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
+    m_honourStop = honoured;
+}
+
+// Removes a folder and what it holds, one level of folders deep (a lock holds a stage
+// folder); bounded, and best effort: what is left is removed by the next waiter.
+void Submission::removeFolder(const std::string& name)
 {
     const bool honoured = m_honourStop;
     m_honourStop = false;
     cleanupTimeouts();
-    if (!unreachable(command("DELETE " + m_claimFolder + "/" + heartbeatName(0))))
-        command("RMDIR " + m_claimFolder);
+    int removed = 0;
+    std::vector<std::string> entries;
+    if (list(name, entries).ok()) {
+        for (const std::string& entry : entries) {
+            if (++removed > kMaxRemovedEntries)
+                break;
+            const std::string path = name + "/" + entry;
+            if (quote({ "DELE " + path }).ok())
+                continue;
+            std::vector<std::string> inner;
+            if (list(path, inner).ok()) {
+                for (const std::string& file : inner) {
+                    if (++removed > kMaxRemovedEntries)
+                        break;
+                    quote({ "DELE " + path + "/" + file });
+                }
+            }
+            quote({ "RMD " + path });
+        }
+    }
+    quote({ "RMD " + name });
+    m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
     m_honourStop = honoured;
 }
 
