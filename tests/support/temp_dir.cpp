@@ -1,10 +1,10 @@
 #include "temp_dir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <algorithm>
 #include <stdexcept>
 
 namespace vantrel::test {
@@ -22,15 +22,15 @@ TempDir::~TempDir()
     std::error_code ec;
     // Tests may leave read-only folders behind; make them removable first.
     for (auto& entry : std::filesystem::recursive_directory_iterator(m_path, ec))
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::permissions(
+            entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(m_path, ec);
 }
 
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 void writeFile(const std::string& path, const std::string& bytes)
@@ -48,4 +48,4 @@ std::vector<std::string> filesIn(const std::string& folder)
     return names;
 }
 
-}  // namespace vantrel::test
+} // namespace vantrel::test

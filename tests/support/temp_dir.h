@@ -26,4 +26,4 @@ void writeFile(const std::string& path, const std::string& bytes);
 // The names in a folder, sorted.
 std::vector<std::string> filesIn(const std::string& folder);
 
-}  // namespace vantrel::test
+} // namespace vantrel::test

@@ -8,10 +8,12 @@
 #include "build_config.h"
 #include "core/remote/curl_inet.h"
 #include "core/remote/transfer_cause.h"
-#include "results_host_process.h"
 #include "core/submit/ftp_account.h"
 #include "core/submit/results_file.h"
 #include "core/submit/submission.h"
+#include "ftp_control_proxy.h"
+#include "results_host_process.h"
+#include "worker_process.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -22,6 +24,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <sstream>
@@ -424,4 +427,39 @@ TEST_F(PublicHost, EightSubmittersAtOnceLoseNoRecord)
     for (const auto& outcome : outcomes)
         EXPECT_EQ(outcome.status, SubmitStatus::Submitted) << outcome.cause;
     EXPECT_EQ(DecodeResultRecords(readFile(sharedFile())).size(), static_cast<std::size_t>(kSubmitters));
+}
+
+// A holder paused while its rename over compare.zip is on the way (its clock sees the
+// pause), or earlier in its turn with a clock that does not: the next holder takes the turn
+// over and appends; the first one's late commit must fail on the plain server too, and no
+// one is told "Thanks" for a record the file does not hold.
+TEST_F(PublicHost, APausedHolderCannotCommitOverTheNextTurn)
+{
+    const int ftpPort = std::stoi(s_host->host().ftp.substr(s_host->host().ftp.rfind(':') + 1));
+    for (const auto& [held, skewed] :
+        { std::pair { "^RNTO compare\\.zip", false }, { "^SIZE compare\\.zip", true } }) {
+        SCOPED_TRACE(held);
+        std::filesystem::remove(sharedFile());
+        FtpControlProxy proxy(ftpPort);
+        proxy.holdOnce(held);
+        std::vector<std::string> flags { "--stale-ms", "1500" };
+        if (skewed)
+            flags.push_back("--skewed-clock");
+        const pid_t paused = startWorker(
+            SUBMIT_WORKER, { s_host->host().web, proxy.address() }, "paused", 1, m_local.file("a"), flags);
+        ASSERT_TRUE(proxy.waitHeld(20s)) << readFile(m_local.file("a"));
+        ::kill(paused, SIGSTOP);
+        const pid_t next = startWorker(SUBMIT_WORKER, s_host->host(), "next", 1, m_local.file("b"), flags);
+        EXPECT_EQ(exitCode(next), 0) << readFile(m_local.file("b"));
+        ::kill(paused, SIGCONT);
+        proxy.release();
+        const bool pausedThanked = exitCode(paused) == 0;
+
+        std::map<std::string, int> seen;
+        for (const ResultRecord& entry : DecodeResultRecords(readFile(sharedFile())))
+            ++seen[entry.name];
+        EXPECT_EQ(seen["next"], 1);
+        EXPECT_EQ(seen["paused"], pausedThanked ? 1 : 0) << readFile(m_local.file("a"));
+        EXPECT_EQ(filesIn(s_host->results() + "/"), std::vector<std::string> { "compare.zip" });
+    }
 }

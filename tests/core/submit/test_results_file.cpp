@@ -1,5 +1,5 @@
-#include "record_bytes.h"
 #include "core/submit/results_file.h"
+#include "record_bytes.h"
 #include "temp_dir.h"
 
 #include <bit>
