@@ -2,14 +2,15 @@
 
 #include "core/benchmark/score_file.h"
 #include "core/compare/comparison_graph.h"
-#include "windows/compare/results_list_model.h"
 #include "core/compare/results_table.h"
-#include "windows/compare/twip_shape.h"
 #include "core/remote/curl_inet.h"
 #include "core/remote/transfer_cause.h"
-#include "windows/submit/frm_submit.h"
 #include "core/submit/ftp_account.h"
+#include "core/submit/local_copy.h"
 #include "core/submit/results_file.h"
+#include "windows/compare/results_list_model.h"
+#include "windows/compare/twip_shape.h"
+#include "windows/submit/frm_submit.h"
 #include "windows/ui/form_layout.h"
 #include "windows/ui/frm_main.h"
 
@@ -21,7 +22,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vantrel {
 
@@ -40,6 +44,29 @@ constexpr int kCompareTop = 5400;
 constexpr int kValueLabelLeft = 6960;
 // The labels here read from their top edge, not centred in their height.
 constexpr Qt::Alignment kTopLeft = Qt::AlignLeft | Qt::AlignTop;
+
+QString lowerFirst(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
+// Why an update of the local copy failed, in the list's words: the host's part, or ours.
+QString updateFailure(const LocalCopyUpdate& update, const TransferOutcome& outcome)
+{
+    // A local copy that could not be written is named as such, the system's reason in brackets.
+    const std::string& cause = update.cause;
+    if (cause.starts_with("the local copy ")) {
+        const std::size_t open = cause.rfind(" (");
+        const QString reason = open != std::string::npos && cause.ends_with(')')
+            ? QString::fromStdString(cause.substr(open + 2, cause.size() - open - 3))
+            : QStringLiteral("it could not be put in place");
+        return QStringLiteral("The local copy could not be written: %1.").arg(lowerFirst(reason));
+    }
+    return QStringLiteral("The results could not be downloaded: %1.")
+        .arg(QString::fromStdString(outcome.ok() ? cause : describeTransferFailure(outcome)));
+}
 
 } // namespace
 
@@ -123,11 +150,8 @@ frmCompare::frmCompare(frmMain& main, QWidget* parent)
     Form_Load();
 }
 
-frmCompare::~frmCompare()
-{
-    if (m_downloading)
-        Inet1->Cancel();
-}
+// A download under way when the window goes ends at its next turn: it asks for the window.
+frmCompare::~frmCompare() = default;
 
 void frmCompare::buildControls()
 {
@@ -239,7 +263,7 @@ void frmCompare::done(int result)
     // Closing while the download waits ends the transfer; the download then
     // finishes at once with an empty list.
     if (m_downloading)
-        Inet1->Cancel();
+        m_stopDownload = true;
     QDialog::done(result);
 }
 
@@ -253,70 +277,31 @@ void frmCompare::cmdDownload_Click()
     if (m_downloading)
         return;
     m_downloading = true;
+    m_stopDownload = false;
     cmdDownload->setText(QStringLiteral("Downloading..."));
     cmdDownload->setEnabled(false);
-    // A submission would run its own download on the same local copy.
+    // A submission would update the same local copy meanwhile.
     cmdSubmit->setEnabled(false);
 
-    const QString path = localCopyPath();
-    QFile::remove(path);
-
     // The copy keeps the control alive should the window go while it waits.
-    std::shared_ptr<InetControl> inet = Inet1;
+    std::shared_ptr<CurlInet> inet = Inet1;
     QPointer<frmCompare> self(this);
-    std::string body = inet->OpenURL(m_main.resultsHost().web + kSharedFileWebPath, kByteArray);
-    while (inet->StillExecuting())
-        yieldOnce();
+    // The copy is shared with submissions, in this process and others: updateLocalCopy
+    // alone writes it, and only ever adds at its end or puts a whole new file in its place.
+    const LocalCopyUpdate update
+        = updateLocalCopy(*inet, m_main.resultsHost().web, QFile::encodeName(localCopyPath()).toStdString(),
+            yieldOnce, [self] { return !self || self->m_stopDownload; });
     if (!self)
         return;
 
-    // An error status (a 404 page, a 500), a transfer cut short or one that
-    // failed brings no results file: none of it is taken for records.
-    const TransferOutcome outcome = inet->outcome();
-    if (!outcome.ok())
-        body.clear();
-
-    bool written = false;
-    QString writeError;
-    {
-        QFile file(path);
-        if (file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-            const auto size = static_cast<qint64>(body.size());
-            written = file.write(body.data(), size) == size && file.flush();
-        }
-        writeError = file.errorString();
-    }
-
-    {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray head = file.read(static_cast<qint64>(kHostErrorMarker.size()));
-            file.close();
-            if (IsHostErrorPage(std::string_view(head.constData(), static_cast<std::size_t>(head.size()))))
-                QFile::remove(path);
-        }
-    }
-
-    // Rows come only from what this download wrote: a copy left over from an
-    // earlier download (one that could not be deleted or rewritten) is stale.
-    if (written)
-        listLocalCopy();
-    else
+    QString whyEmpty = QStringLiteral("No results have been submitted yet.");
+    if (!update.ok) {
         m_model->clear();
-
-    // A missing shared file (a 404) only means that nobody has submitted yet.
-    const bool missing = outcome.status == TransferStatus::HttpError && outcome.httpStatus == 404;
-    QString whyEmpty;
-    if (!outcome.ok() && !missing) {
-        whyEmpty = QStringLiteral("The results could not be downloaded: %1.")
-                       .arg(QString::fromStdString(describeTransferFailure(outcome)));
-    } else if (!written) {
-        QString cause = writeError;
-        if (!cause.isEmpty())
-            cause[0] = cause[0].toLower();
-        whyEmpty = QStringLiteral("The local copy could not be written: %1.").arg(cause);
-    } else {
-        whyEmpty = QStringLiteral("No results have been submitted yet.");
+        whyEmpty = updateFailure(update, inet->outcome());
+    } else if (update.missing) {
+        m_model->clear();
+    } else if (const QString unread = listLocalCopy(!update.replaced); !unread.isEmpty()) {
+        whyEmpty = unread;
     }
     finishDownload(whyEmpty);
 }
@@ -326,25 +311,18 @@ QString frmCompare::emptyListText() const
     return m_model->rowCount() > 0 ? QString() : m_view->emptyText();
 }
 
-void frmCompare::listLocalCopy()
+QString frmCompare::listLocalCopy(bool mayAppend)
 {
-    // The last list's buffer is reused: refreshing a large list then needs no
-    // second buffer of the file's size.
-    std::string bytes = m_model->takeBuffer();
-    bytes.clear();
-    QFile file(localCopyPath());
-    // ReadWrite creates a missing copy empty, so that it lists nothing.
-    if (!file.open(QIODevice::ReadWrite))
-        return;
-    const auto size = static_cast<std::size_t>(std::max<qint64>(file.size(), 0));
-    if (bytes.capacity() < size)
-        bytes = std::string();
-    bytes.resize(size);
-    const qint64 got = file.read(bytes.data(), static_cast<qint64>(size));
-    file.close();
-    bytes.resize(static_cast<std::size_t>(std::max<qint64>(got, 0)));
-    if (!bytes.empty())
-        m_model->setTable(ResultsTable(std::move(bytes)));
+    const int fd = ::open(QFile::encodeName(localCopyPath()).constData(), O_RDONLY | O_CLOEXEC);
+    const int error = fd < 0 ? errno : m_model->readFile(fd, mayAppend);
+    if (fd < 0)
+        m_model->clear();
+    else
+        ::close(fd);
+    if (error == 0)
+        return {};
+    return QStringLiteral("The local copy could not be read: %1.")
+        .arg(lowerFirst(QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void frmCompare::finishDownload(const QString& whyEmpty)

@@ -12,7 +12,7 @@ class QTableView;
 namespace vantrel {
 
 class frmMain;
-class InetControl;
+class CurlInet;
 class ResultsListModel;
 class TwipShape;
 class ResultsView;
@@ -26,11 +26,10 @@ public:
     ~frmCompare() override;
 
     void Form_Load();
-    // Downloads the shared file into the local copy and lists its records.
-    // Never shows a message: any failure ends with an empty list.
+    // Brings the local copy up to date with the shared file and lists its records: a
+    // refresh adds the rows of new records after the others. Never shows a message: any
+    // failure ends with an empty list that says why.
     void cmdDownload_Click();
-    // Replaces the rows by the records of the local copy, in file order.
-    void listLocalCopy();
     // Opens the submission window modally, then downloads the list again.
     void cmdSubmit_Click();
     // Draws the graph for the first selected row; does nothing without one.
@@ -68,14 +67,19 @@ private:
     QString localCopyPath() const;
     // Puts two thirds of a (self-sized) value label left of its bar's right end.
     void placeValueLabel(QLabel* label, const TwipShape* bar);
+    // Lists the local copy's records; only those after the listed ones when mayAppend and
+    // the copy continues what was listed. Returns why it could not be read, else empty.
+    QString listLocalCopy(bool mayAppend);
     void finishDownload(const QString& whyEmpty);
 
     frmMain& m_main;
-    std::shared_ptr<InetControl> Inet1;
+    std::shared_ptr<CurlInet> Inet1;
     ResultsListModel* m_model = nullptr;
     ResultsView* m_view = nullptr;
     std::int32_t FullWidth = 0;
     bool m_downloading = false;
+    // Set when the window closes during a download, which then ends at its next turn.
+    bool m_stopDownload = false;
     bool m_centred = false;
 };
 

@@ -3,6 +3,7 @@
 #include "core/benchmark/score_file.h"
 
 #include <array>
+#include <cerrno>
 
 namespace vantrel {
 
@@ -28,28 +29,42 @@ ResultsListModel::ResultsListModel(QObject* parent)
 {
 }
 
-void ResultsListModel::setTable(ResultsTable table)
+int ResultsListModel::readFile(int fd, bool mayAppend)
 {
+    if (mayAppend && m_table.continuedBy(fd)) {
+        if (!m_table.readMore(fd)) {
+            const int error = errno;
+            clear();
+            return error;
+        }
+        const int rows = static_cast<int>(m_table.size());
+        if (rows > m_rows) {
+            beginInsertRows({}, m_rows, rows - 1);
+            m_rows = rows;
+            endInsertRows();
+        }
+        return 0;
+    }
     beginResetModel();
-    m_table = std::move(table);
+    m_table.clear();
     m_cachedRow = -1;
     m_cached = {};
+    const int error = m_table.readMore(fd) ? 0 : errno;
+    if (error != 0)
+        m_table.release();
+    m_rows = static_cast<int>(m_table.size());
     endResetModel();
+    return error;
 }
 
 void ResultsListModel::clear()
 {
-    setTable({});
-}
-
-std::string ResultsListModel::takeBuffer()
-{
     beginResetModel();
-    std::string buffer = m_table.releaseBytes();
+    m_table.release();
+    m_rows = 0;
     m_cachedRow = -1;
     m_cached = {};
     endResetModel();
-    return buffer;
 }
 
 int ResultsListModel::columnWidthTwips(int column)
@@ -59,7 +74,7 @@ int ResultsListModel::columnWidthTwips(int column)
 
 int ResultsListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(m_table.size());
+    return parent.isValid() ? 0 : m_rows;
 }
 
 int ResultsListModel::columnCount(const QModelIndex& parent) const

@@ -3,8 +3,6 @@
 #include "core/compare/results_table.h"
 
 #include <QAbstractTableModel>
-#include <cstddef>
-#include <string>
 
 namespace vantrel {
 
@@ -17,11 +15,14 @@ public:
 
     explicit ResultsListModel(QObject* parent = nullptr);
 
-    // Replaces every row by the records of table.
-    void setTable(ResultsTable table);
+    // Brings the rows up to the results file open at fd. When mayAppend and the file
+    // continues what the rows were read from, only what was appended is read, and the
+    // records it completes become rows after the others, so the selection and the scroll
+    // position stay; otherwise every row is read anew, into the memory the last list used.
+    // Returns 0, or the errno value of a failed read, which leaves the list empty.
+    int readFile(int fd, bool mayAppend);
+    // Removes every row and hands the memory back.
     void clear();
-    // Removes every row and hands back the byte buffer the rows were read from.
-    std::string takeBuffer();
     const ResultsTable& table() const { return m_table; }
 
     // Design width of a column in twips.
@@ -37,6 +38,8 @@ private:
     const ResultRecord& recordAt(int row) const;
 
     ResultsTable m_table;
+    // Rows the views were told of: the table holds more while a read is under way.
+    int m_rows = 0;
     // A painted row asks for its five cells in turn: decode it once.
     mutable int m_cachedRow = -1;
     mutable ResultRecord m_cached;
