@@ -1,12 +1,12 @@
 #include "core/compare/comparison_graph.h"
+#include "core/submit/results_file.h"
+#include "record_bytes.h"
+#include "results_host_process.h"
+#include "temp_dir.h"
 #include "windows/compare/frm_compare.h"
 #include "windows/compare/results_list_model.h"
 #include "windows/compare/twip_shape.h"
-#include "record_bytes.h"
-#include "results_host_process.h"
 #include "windows/submit/frm_submit.h"
-#include "core/submit/results_file.h"
-#include "temp_dir.h"
 #include "windows/ui/frm_main.h"
 #include "windows/ui/message_box.h"
 
@@ -84,6 +84,7 @@ private slots:
     void failedDownloadsEndWithAnEmptyList_data();
     void failedDownloadsEndWithAnEmptyList();
     void secondDownloadReplacesTheRows();
+    void refreshAddsOnlyTheNewRows();
     void buttonsStayApartWhileDownloading();
     void closingDuringADownloadCancelsIt();
     void submitCancelledStillDownloadsAgain();
@@ -245,9 +246,11 @@ void TestFrmCompare::failedDownloadsEndWithAnEmptyList()
     QVERIFY2(text.startsWith(why) && text.contains(cause), qPrintable(text));
     if (kind == "unwritable")
         return;
-    // Nothing of an answer that is not the results file is kept as the local copy.
-    QVERIFY(QFile::exists(QString::fromStdString(w.localCopy())));
-    QCOMPARE(test::readFile(w.localCopy()), std::string());
+    // The local copy holds at most the start of the results file, nothing of another answer.
+    const std::string copy
+        = QFile::exists(QString::fromStdString(w.localCopy())) ? test::readFile(w.localCopy()) : "";
+    const std::string results = kind == "page" || kind == "missing" ? "" : test::readFile(host.sharedFile());
+    QVERIFY(std::string_view(results).starts_with(copy));
 }
 
 void TestFrmCompare::secondDownloadReplacesTheRows()
@@ -268,6 +271,37 @@ void TestFrmCompare::secondDownloadReplacesTheRows()
     QCOMPARE(w.compare->listModel()->rowCount(), 2);
     QCOMPARE(w.row(0).at(3), QStringLiteral("Cécile"));
     QCOMPARE(w.row(1).at(3), QStringLiteral("Ann"));
+}
+
+void TestFrmCompare::refreshAddsOnlyTheNewRows()
+{
+    ResultsHostProcess host;
+    const std::string fourth = EncodeResultRecord({ "Dan", "d@x", "Win ME", "Duron", 900 });
+    test::writeFile(host.sharedFile(), encodeRecords(kThree) + fourth.substr(0, 10));
+    Windows w { host.host() };
+    w.compare->cmdDownload_Click();
+    QCOMPARE(w.compare->listModel()->rowCount(), 3);
+    w.compare->lstCompare->selectRow(1);
+
+    // The record cut short is completed on the host, and one more follows it.
+    test::writeFile(host.sharedFile(), encodeRecords(kThree) + fourth + EncodeResultRecord(kThree[0]));
+    QSignalSpy resets(w.compare->listModel(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(w.compare->listModel(), &QAbstractItemModel::rowsInserted);
+    host.clearRequestLog();
+    w.compare->cmdDownload_Click();
+    QCOMPARE(w.compare->listModel()->rowCount(), 5);
+    QCOMPARE(w.row(3), QStringList({ "Duron", "900", "Win ME", "Dan", "d@x" }));
+    QCOMPARE(w.row(4).at(3), QStringLiteral("Ann"));
+    QCOMPARE(test::readFile(w.localCopy()), test::readFile(host.sharedFile()));
+    if (!QString::fromStdString(host.requestLog()).contains(" 206 "))
+        QSKIP("this results host answers no Range request: the file came whole");
+    QCOMPARE(resets.count(), 0);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(inserted[0][1].toInt(), 3);
+    QCOMPARE(inserted[0][2].toInt(), 4);
+    const QModelIndexList selected = w.compare->lstCompare->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.front().row(), 1);
 }
 
 void TestFrmCompare::buttonsStayApartWhileDownloading()
