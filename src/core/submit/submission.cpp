@@ -433,6 +433,11 @@ Submission::Step Submission::attempt(SubmitResult& result)
     report(SubmitStage::Contacting);
     if (!updateCopy(result))
         return Step::Done;
+    // Anything but whole records before it would swallow the new record.
+    if (wholeRecordsEnd(m_copyPath) != fileSize(m_copyPath)) {
+        result = failed("the results file on the host is damaged or is not a results file.");
+        return Step::Done;
+    }
     if (!m_featuresKnown) {
         const TransferOutcome features = quote({ "FEAT" });
         if (stopRequested()) {
@@ -795,6 +800,11 @@ Submission::Step Submission::hold(SubmitResult& result)
             return Step::Done;
         }
         base = fileSize(m_copyPath);
+        if (base > staged && wholeRecordsEnd(m_copyPath, staged) != base) {
+            releaseTurn(plain);
+            result = failed("the results file on the host is damaged or is not a results file.");
+            return Step::Done;
+        }
         if (plain && base < staged) {
             // Shorter than what was staged: the host's file was put back to an earlier state.
             releaseTurn(plain);
@@ -876,6 +886,15 @@ Submission::Step Submission::hold(SubmitResult& result)
         committed.ok()
             ? "the results file on the host did not hold your record after the upload"
             : "the upload to the results host failed (" + describeTransferFailure(committed) + ")");
+    if (m_stop.stop_requested() && !result.uncertain) {
+        // Cancelled while the host was read back: the user learns where the record is.
+        const bool there = result.status == SubmitStatus::Submitted;
+        result = cancelled();
+        result.onHost = there;
+        result.cause = there ? "your results had reached the host before the cancel"
+                             : "your results are not on the host";
+        return Step::Done;
+    }
     if (result.status == SubmitStatus::Submitted || result.uncertain)
         return Step::Done;
     // Not there: nothing of it landed, so another turn cannot add it twice.
@@ -901,11 +920,8 @@ SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
     }
     m_honourStop = honoured;
     if (!updated) {
-        SubmitResult result
-            = failed("your results were sent, but the results host could not be asked whether "
-                     "it holds them ("
-                + failure.cause.substr(0, failure.cause.find_last_not_of('.') + 1)
-                + "); look at the comparison before you submit them again.");
+        SubmitResult result = failed("the results host could not be asked whether it holds them ("
+            + failure.cause.substr(0, failure.cause.find_last_not_of('.') + 1) + ")");
         result.uncertain = m_dataSent;
         return result;
     }
