@@ -215,10 +215,13 @@ function showControls() {
 function noteFor(problem) {
   if (!problem) return '';
   const where = `Result ${counts.format(problem.record)} (from byte ${counts.format(problem.offset)})`;
-  const rest = `so the last ${counts.format(problem.rest)} bytes of the file are not shown.`;
-  if (problem.reason === 'cut') return `${where} is cut short by the end of the file, ${rest}`;
-  const how = problem.reason === 'negative' ? 'is negative' : 'reaches past the end of the file';
-  return `${where} has a ${problem.field} length (${problem.length}) that ${how}, ${rest}`;
+  const rest = `The last ${counts.format(problem.rest)} bytes of the file are not shown.`;
+  if (problem.reason === 'cut') return `${where} is cut short by the end of the file. ${rest}`;
+  if (problem.reason === 'negative') {
+    return `${where} is damaged: its ${problem.field} length, ${problem.length}, is negative. ${rest}`;
+  }
+  return `${where} is cut short or damaged: its ${problem.field} length, ${counts.format(problem.length)}, `
+    + `reaches past the end of the file. ${rest}`;
 }
 
 function fillOsList() {
