@@ -6,6 +6,7 @@ import { barShares, formatPercentile, formatScore, parseScore } from './format.j
 import { byteTables, filterOrder, queryBytes, sortOrder } from './view.js';
 import { formatState, parseState } from './state.js';
 import { VirtualTable } from './table.js';
+import { loadResults, takeFirstLoad } from './download.js';
 
 const $ = (id) => document.getElementById(id);
 const decoder = new TextDecoder('windows-1252');
@@ -255,26 +256,21 @@ function loaded(message) {
   document.documentElement.dataset.loaded = String(data.count);
 }
 
+function onLoadMessage(message) {
+  if (message.status === 'progress') {
+    const percent = Math.floor((message.loaded / message.total) * 100);
+    $('status').textContent = `Loading the results… ${percent} %`;
+  } else {
+    loaded(message);
+  }
+}
+
 function load() {
   $('reload').disabled = true;
   $('status').textContent = 'Loading the results…';
-  const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
-  worker.onmessage = ({ data: message }) => {
-    if (message.status === 'progress') {
-      const percent = Math.floor((message.loaded / message.total) * 100);
-      $('status').textContent = `Loading the results… ${percent} %`;
-      return;
-    }
-    worker.terminate();
-    loaded(message);
-  };
-  worker.onerror = (event) => {
-    worker.terminate();
-    loaded({ status: 'failed', reason: event.message || 'the page could not start its reader' });
-  };
-  worker.postMessage({ url: new URL('./COMPARE.ZIP', document.baseURI).href });
+  loadResults(onLoadMessage);
 }
 
 $('reload').addEventListener('click', load);
 showControls();
-load();
+takeFirstLoad(onLoadMessage);
