@@ -89,8 +89,14 @@ $('results').tHead.addEventListener('click', (event) => {
   state.descending = column === state.sort ? !state.descending : DEFAULT_DESCENDING.has(column);
   state.sort = column;
   sorted = null;
-  update();
   saveAddress();
+  // Sorting a million texts takes a moment: say so before the page stops to do it.
+  if (data.count > 200000 && (column === 'name' || column === 'processor')) {
+    $('status').textContent = 'Sorting…';
+    requestAnimationFrame(() => setTimeout(update));
+  } else {
+    update();
+  }
 });
 
 $('q').addEventListener('input', () => {
