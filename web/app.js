@@ -99,6 +99,9 @@ $('results').tHead.addEventListener('click', (event) => {
   }
 });
 
+// Enter in the search box filters as every keystroke does; the form never goes anywhere.
+$('filters').addEventListener('submit', (event) => event.preventDefault());
+
 $('q').addEventListener('input', () => {
   state.q = $('q').value;
   if (data) update();

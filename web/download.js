@@ -8,7 +8,8 @@ async function download(url, onMessage) {
   const response = await fetch(url, { cache: 'no-cache' });
   if (response.status === 404) return { status: 'missing' };
   if (!response.ok) return { status: 'failed', reason: `the host answered ${response.status} ${response.statusText}`.trim() };
-  const total = Number(response.headers.get('Content-Length')) || 0;
+  // A compressed answer's length says nothing about the bytes that come out of it.
+  const total = response.headers.has('Content-Encoding') ? 0 : Number(response.headers.get('Content-Length')) || 0;
   if (!total || !response.body) return { status: 'ok', bytes: new Uint8Array(await response.arrayBuffer()) };
 
   // With the size known, fill one buffer as the data arrives and report progress.
