@@ -35,7 +35,6 @@ function fillRow(cells, record) {
 
 const table = new VirtualTable($('scroller'), $('results'), 7, fillRow, (record) => select(record + 1));
 
-// ---- the address
 
 let addressTimer = 0;
 function saveAddress() {
@@ -58,7 +57,6 @@ addEventListener('hashchange', () => {
   }
 });
 
-// ---- filters and sorting
 
 function update() {
   if (!sorted) sorted = sortOrder(data, state.sort, state.descending, tables);
@@ -114,7 +112,6 @@ $('os').addEventListener('change', () => {
   saveAddress();
 });
 
-// ---- selection and the two bars
 
 function select(number) {
   state.selected = number;
@@ -220,7 +217,6 @@ function showControls() {
   $('with-score').checked = !state.withRow;
 }
 
-// ---- loading
 
 function noteFor(problem) {
   if (!problem) return '';
