@@ -271,6 +271,8 @@ private:
     std::optional<Ticket> m_ticket;
     bool m_holding = false;
     Duration m_turnStart {};
+    Duration m_waited {};
+    Duration m_held {};
     std::vector<std::string> m_staleToRemove;
     int m_staleCount = 0;
 
@@ -412,13 +414,14 @@ SubmitResult Submission::run()
         return failed("the logon to the results host failed (" + m_engine.errorString() + ").");
 
     SubmitResult result;
-    for (int round = 0; round < std::max(1, m_timing.tries); ++round) {
-        if (attempt(result) == Step::Done)
-            return result;
-    }
-    return result.cause.empty()
-        ? failed("the results host was taken over from this submission again and again.")
-        : result;
+    int round = 0;
+    while (round < std::max(1, m_timing.tries) && attempt(result) == Step::Again)
+        ++round;
+    if (round == std::max(1, m_timing.tries) && result.cause.empty())
+        result = failed("the results host was taken over from this submission again and again.");
+    result.waited = m_waited;
+    result.held = m_held;
+    return result;
 }
 
 // One go: bring the copy up to date, prepare, queue, take the turn, add the record.
@@ -561,6 +564,12 @@ bool Submission::beatTicket()
 Submission::Wait Submission::waitForTurn(SubmitResult& result)
 {
     const Duration joined = now();
+    struct Count {
+        Duration& total;
+        Duration since;
+        std::function<Duration()> clock;
+        ~Count() { total += clock() - since; }
+    } count { m_waited, joined, [this] { return now(); } };
     Duration nextBeat = joined + m_timing.beatEvery;
     Duration nextLook = joined;
     Duration nextLockList = joined;
@@ -590,6 +599,7 @@ Submission::Wait Submission::waitForTurn(SubmitResult& result)
                 list(kLock, inLock);
                 if (std::find(inLock.begin(), inLock.end(), m_token) != inLock.end()) {
                     m_holding = true;
+                    m_turnStart = now();
                     if (!m_fencedAppend)
                         return Wait::Claimed;
                     releaseTurn(false); // the host ties appends to the session that claimed
@@ -625,6 +635,7 @@ Submission::Wait Submission::waitForTurn(SubmitResult& result)
                 = quote({ "RNFR " + m_ticket->name(), "RNTO " + std::string(kLock) });
             if (claimed.ok()) {
                 m_holding = true;
+                m_turnStart = now();
                 return Wait::Claimed;
             }
             if (stopRequested())
@@ -636,10 +647,12 @@ Submission::Wait Submission::waitForTurn(SubmitResult& result)
                     && std::find(inLock.begin(), inLock.end(), m_token) != inLock.end()) {
                     if (!m_fencedAppend) {
                         m_holding = true;
+                        m_turnStart = now();
                         return Wait::Claimed;
                     }
                     // The host ties an append to the session that claimed; that one is gone.
                     m_holding = true;
+                    m_turnStart = now();
                     releaseTurn(false);
                     return Wait::Again;
                 }
@@ -770,7 +783,6 @@ bool Submission::takeOver()
 
 Submission::Step Submission::hold(SubmitResult& result)
 {
-    m_turnStart = now();
     m_ticket.reset();
     startBeats(BeatTarget::Lock);
     report(SubmitStage::Uploading);
@@ -1044,6 +1056,8 @@ void Submission::releaseTurn(bool stagedLeft)
     for (const std::string& aside : m_staleToRemove)
         removeFolder(aside);
     m_staleToRemove.clear();
+    if (m_holding)
+        m_held += now() - m_turnStart;
     m_holding = false;
     m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
     m_honourStop = honoured;
