@@ -32,13 +32,15 @@ class Host:
         self.start()
 
     def start(self):
-        self.process = subprocess.Popen(
-            [sys.executable] + self.args + ["--ftp-port", "0", "--http-port", "0", "--exit-with-parent"]
-            + self.flags, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        # Standard error goes to a file: a full pipe would stop a host that logs too much instead of showing it.
+        with open(os.path.join(self.dir, "host.err"), "w") as err:
+            self.process = subprocess.Popen(
+                [sys.executable] + self.args + ["--ftp-port", "0", "--http-port", "0", "--exit-with-parent"]
+                + self.flags, stdout=subprocess.PIPE, stderr=err, text=True)
         line = self.process.stdout.readline()
         if "ready" not in line:
             self.process.kill()
-            raise RuntimeError("the results host did not start: %r %s" % (line, self.process.stderr.read()))
+            raise RuntimeError("the results host did not start: %r %s" % (line, self.errors()))
         self.ftp_port = int(line.split("ftp=")[1].split()[0].rsplit(":", 1)[1])
         self.http_port = int(line.split("http=")[1].split()[0].rsplit(":", 1)[1])
 
@@ -47,9 +49,11 @@ class Host:
         self.process.terminate()
         self.process.wait(10)
         self.process.stdout.close()
-        err = self.process.stderr.read()
-        self.process.stderr.close()
-        return err
+        return self.errors()
+
+    def errors(self):
+        with open(os.path.join(self.dir, "host.err")) as f:
+            return f.read()
 
     def close(self):
         self.stop()

@@ -5,6 +5,7 @@ Run by ctest with /usr/bin/python3; starts tools/results-host on free loopback p
 import ftplib
 import os
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -263,6 +264,14 @@ class LimitsTest(unittest.TestCase):
             with self.assertRaises(ftplib.error_temp):
                 third.connect("127.0.0.1", host.ftp_port)
             third.close()
+            # Web requests alike: two held from one address, the third refused, another address served.
+            stalled = [socket.create_connection(("127.0.0.1", host.http_port)) for _ in range(2)]
+            time.sleep(0.3)
+            self.assertEqual(host.get("/vantrel/COMPARE.ZIP")[0], 503)
+            self.assertEqual(host.get("/vantrel/COMPARE.ZIP", source="127.0.0.2")[0], 404)
+            host.connect(source="127.0.0.2").quit()
+            for connection in stalled:
+                connection.close()
             time.sleep(2.5)
             for session in sessions:
                 with self.assertRaises((ftplib.error_temp, OSError, EOFError)):
