@@ -4,6 +4,7 @@ Run by ctest with /usr/bin/python3; starts tools/results-host on free loopback p
 
 import ftplib
 import os
+import re
 import shutil
 import socket
 import struct
@@ -13,7 +14,7 @@ import time
 import unittest
 import urllib.request
 
-from results_host_fixture import Host, claim, record, store, take_over
+from results_host_fixture import HOST_TOOL, Host, claim, record, store, take_over
 
 MAX_SIZE = 4096
 QUOTA = 2048
@@ -282,6 +283,16 @@ class LimitsTest(unittest.TestCase):
             self.assertIn("TIMEOUT 127.0.0.1:", log)
         finally:
             host.close()
+
+
+class CommandLineTest(unittest.TestCase):
+    def test_the_manual_page_lists_every_option_help_shows(self):
+        shown = subprocess.run([sys.executable, HOST_TOOL, "--help"], capture_output=True, text=True).stdout
+        manual = os.path.join(os.path.dirname(HOST_TOOL), "..", "packaging", "vantrel3-results-host.1")
+        with open(manual) as f:
+            listed = re.findall(r"(?m)^\.BI? (\\-\\-[a-z\\-]+)", f.read())
+        self.assertEqual({name.replace("\\-", "-") for name in listed},
+                         set(re.findall(r"(?m)^  (?:-h, )?(--[a-z-]+)", shown)))
 
 
 if __name__ == "__main__":
