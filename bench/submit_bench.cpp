@@ -1,27 +1,37 @@
-// vantrel3-submit-bench: what taking turns on the results host costs. On a local results
-// host it starts itself (shared file of 1,000 records) it reports
-// - one uncontended submission the old way (HTTP download, FTP upload through the engine)
-//   and through submitResult: median time, FTP connections, FTP commands and HTTP requests;
-// - records per second with 8 submitters at once (threads, 10 records each);
-// - the CPU share of a submitter waiting behind a lock that another submitter holds.
-#include "cpu_time.h"
+// vantrel3-submit-bench: what a submission costs, against a local results host it starts
+// itself, for shared files of 1,000, 100,000 and 1,000,000 records (--records to choose):
+// - one submission once the local copy is up to date: time, how long the host was held,
+//   bytes on the wire and peak memory (each in a process of its own), beside the whole-file
+//   way (download, upload the whole file, read it back) and curl downloading the file once;
+// - eight submitters at once, ten records each: records per second, and the median and
+//   longest wait for a turn;
+// - the CPU share of a submitter waiting behind a lock someone holds.
 #include "console/console_args.h"
 #include "core/remote/curl_inet.h"
 #include "core/remote/ftp_engine.h"
+#include "core/submit/ftp_account.h"
+#include "core/submit/local_copy.h"
+#include "core/submit/submission.h"
+#include "cpu_time.h"
 #include "results_host_process.h"
 #include "sample_results.h"
-#include "core/submit/ftp_account.h"
-#include "core/submit/submission.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <spawn.h>
 #include <stop_token>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 #include <vector>
+
+extern char** environ;
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -29,140 +39,233 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-using bench::cpuSeconds;
-
-std::size_t count(const std::string& text, const std::string& what)
+double msSince(Clock::time_point start)
 {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// The download-append-upload pass without any exclusion, as submissions went before.
-bool oldSubmission(const ResultsHost& host, const ResultRecord& record)
+double ms(std::chrono::nanoseconds duration)
 {
-    auto inet = std::make_shared<CurlInet>();
-    const std::string body = inet->OpenURL(host.web + kSharedFileWebPath);
-    if (!inet->outcome().ok())
-        return false;
-    clsFTPEngine engine;
-    engine.SetEncryptionPassword(kEncryptionKey);
-    engine.SetInetObject(inet);
-    engine.SetFTPServer(host.ftp);
-    engine.SetFTPUsername(kFtpUserName);
-    engine.SetFTPEncryptedPassword(kFtpEncryptedPassword);
-    engine.SetCurFTPFile(kSharedFileName);
-    return engine.LogonInet() && engine.CreateWithData(body + EncodeResultRecord(record));
+    return std::chrono::duration<double, std::milli>(duration).count();
 }
 
-struct Pass {
-    double medianMs = 0;
-    double ftpConnections = 0;
-    double ftpCommands = 0;
-    double httpRequests = 0;
-    bool ok = true;
+long peakKiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// What one measured submission reports from its own process.
+struct One {
+    double totalMs = 0;
+    double heldMs = 0;
+    double waitedMs = 0;
+    double wireKiB = 0;
+    long peakKiB = 0;
+    bool ok = false;
 };
 
-template <typename Submit> Pass measure(ResultsHostProcess& host, int runs, Submit submit)
+// Child side: one submission (or, with "whole", the whole-file way) to the host, with the
+// given local copy; prints what it cost on one line.
+int runChild(const std::string& how, const ResultsHost& host, const std::string& copy)
 {
-    Pass pass;
-    std::vector<double> times;
-    host.clearRequestLog();
-    for (int i = 0; i < runs; ++i) {
-        const auto start = Clock::now();
-        pass.ok = submit(ResultRecord { "bench", "", "Win XP", "Athlon", double(i + 1) }) && pass.ok;
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    const ResultRecord record { "bench", "", "Win XP", "Athlon XP 2000+", 123456 };
+    const auto start = Clock::now();
+    SubmitResult result;
+    bool ok = false;
+    if (how == "whole") {
+        auto inet = std::make_shared<CurlInet>();
+        const std::string body = inet->OpenURL(host.web + kSharedFileWebPath);
+        clsFTPEngine engine;
+        engine.SetEncryptionPassword(kEncryptionKey);
+        engine.SetInetObject(inet);
+        engine.SetFTPServer(host.ftp);
+        engine.SetFTPUsername(kFtpUserName);
+        engine.SetFTPEncryptedPassword(kFtpEncryptedPassword);
+        engine.SetCurFTPFile(kSharedFileName);
+        const std::string whole = body + EncodeResultRecord(record);
+        ok = inet->outcome().ok() && engine.LogonInet() && engine.CreateWithData(whole);
+        ok = ok && inet->OpenURL(host.web + kSharedFileWebPath).starts_with(whole);
+    } else {
+        result = submitResult(record, { .host = host, .localCopyPath = copy, .plainHost = how == "plain" });
+        ok = result.status == SubmitStatus::Submitted;
     }
-    std::sort(times.begin(), times.end());
-    pass.medianMs = times[times.size() / 2];
-    const std::string log = host.requestLog();
-    pass.ftpConnections = double(count(log, "FTP USER")) / runs;
-    pass.ftpCommands = double(count(log, "FTP ")) / runs;
-    pass.httpRequests = double(count(log, "HTTP GET")) / runs;
-    return pass;
+    const double total = msSince(start);
+    const WireBytes wire = wireBytesSoFar();
+    std::printf("%.3f %.3f %.3f %.3f %ld %d\n", total, ms(result.held), ms(result.waited),
+        double(wire.sent + wire.received) / 1024.0, peakKiB(), ok ? 1 : 0);
+    return ok ? 0 : 1;
 }
 
-void print(const char* name, const Pass& pass)
+One measureOne(
+    const std::string& self, const std::string& how, const ResultsHost& host, const std::string& copy)
 {
-    std::printf(
-        "%-26s %-6s median %7.1f ms   FTP connections %4.1f   FTP commands %5.1f   HTTP requests %3.1f\n",
-        name, pass.ok ? "ok" : "FAILED", pass.medianMs, pass.ftpConnections, pass.ftpCommands,
-        pass.httpRequests);
+    const std::string out = copy + ".out";
+    std::vector<std::string> args { self, "--child", how, host.web, host.ftp, copy };
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    One one;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        int ok = 0;
+        std::sscanf(readFile(out).c_str(), "%lf %lf %lf %lf %ld %d", &one.totalMs, &one.heldMs, &one.waitedMs,
+            &one.wireKiB, &one.peakKiB, &ok);
+        one.ok = ok == 1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return one;
+}
+
+One median(std::vector<One> runs)
+{
+    auto pick = [&](auto field) {
+        std::sort(runs.begin(), runs.end(), [&](const One& a, const One& b) { return a.*field < b.*field; });
+        return runs[runs.size() / 2].*field;
+    };
+    One m;
+    m.totalMs = pick(&One::totalMs);
+    m.heldMs = pick(&One::heldMs);
+    m.wireKiB = pick(&One::wireKiB);
+    m.peakKiB = pick(&One::peakKiB);
+    m.ok = std::all_of(runs.begin(), runs.end(), [](const One& one) { return one.ok; });
+    return m;
+}
+
+double curlDownloadMs(const ResultsHost& host)
+{
+    const std::string command = "curl -s -o /dev/null http://" + host.web + kSharedFileWebPath;
+    const auto start = Clock::now();
+    return std::system(command.c_str()) == 0 ? msSince(start) : -1;
+}
+
+void row(const char* what, const One& one, double fileMiB)
+{
+    std::printf("  %-24s %-6s %8.1f ms  held %7.1f ms  wire %10.1f KiB (%5.2f x file)  peak %6.1f MiB\n",
+        what, one.ok ? "ok" : "FAILED", one.totalMs, one.heldMs, one.wireKiB, one.wireKiB / 1024.0 / fileMiB,
+        one.peakKiB / 1024.0);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    CLI::App app { "One submission before and after the submitters' exclusion, eight submitters at once, and "
-                   "the CPU a waiting submitter uses, on a local results host it starts itself.",
-        "vantrel3-submit-bench" };
+    if (argc == 6 && std::string(argv[1]) == "--child")
+        return runChild(argv[2], { argv[3], argv[4] }, argv[5]);
+
+    CLI::App app {
+        "What a submission costs on a local results host it starts itself: one submission at several "
+        "file sizes, eight at once, and the CPU a waiting submitter uses.",
+        "vantrel3-submit-bench"
+    };
+    std::vector<std::size_t> sizes { 1000, 100000, 1000000 };
+    int runs = 5;
+    app.add_option("--records", sizes, "Shared file sizes to measure, in records")->delimiter(',');
+    app.add_option("--runs", runs, "Submissions measured at each size (the median is shown)")
+        ->check(CLI::Range(1, 99));
     if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
         return *exitCode;
-    ResultsHostProcess host;
-    writeFile(host.sharedFile(), bench::sampleResultsFile(1000));
-    constexpr int kRuns = 21;
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     bool ok = true;
 
-    const Pass before
-        = measure(host, kRuns, [&](const ResultRecord& r) { return oldSubmission(host.host(), r); });
-    const Pass after = measure(host, kRuns, [&](const ResultRecord& r) {
-        return submitResult(r, { .host = host.host() }).status == SubmitStatus::Submitted;
-    });
-    std::printf("one uncontended submission, shared file of 1,000 records (median of %d):\n", kRuns);
-    print("before (download+upload)", before);
-    print("after (submitResult)", after);
-    std::printf("added: %+.1f ms, %+.1f FTP connections, %+.1f FTP commands, %+.1f HTTP requests\n\n",
-        after.medianMs - before.medianMs, after.ftpConnections - before.ftpConnections,
-        after.ftpCommands - before.ftpCommands, after.httpRequests - before.httpRequests);
-    ok = ok && before.ok && after.ok;
-
-    constexpr int kSubmitters = 8;
-    constexpr int kEach = 10;
-    std::atomic<int> submitted { 0 };
-    const auto start = Clock::now();
-    {
-        std::vector<std::jthread> submitters;
-        for (int s = 0; s < kSubmitters; ++s) {
-            submitters.emplace_back([&, s] {
-                for (int i = 0; i < kEach; ++i) {
-                    const ResultRecord record { "racer " + std::to_string(s), "", "Win 2K", "Duron",
-                        double(i + 1) };
-                    if (submitResult(record, { .host = host.host() }).status == SubmitStatus::Submitted)
-                        ++submitted;
-                }
-            });
+    for (const std::size_t records : sizes) {
+        ResultsHostProcess host;
+        TempDir local;
+        const std::string copy = local.file("compare.zip");
+        writeFile(host.sharedFile(), bench::sampleResultsFile(records));
+        const double fileMiB = double(std::filesystem::file_size(host.sharedFile())) / (1 << 20);
+        std::printf("%zu records (%.1f MiB), median of %d:\n", records, fileMiB, runs);
+        std::printf("  %-24s %8.1f ms\n", "curl downloading it once", curlDownloadMs(host.host()));
+        for (const char* how : { "whole", "plain", "append" }) {
+            std::vector<One> measured;
+            for (int i = 0; i < runs; ++i) {
+                // After the first download: the copy is what the host holds.
+                std::filesystem::copy_file(
+                    host.sharedFile(), copy, std::filesystem::copy_options::overwrite_existing);
+                measured.push_back(measureOne(self, how, host.host(), copy));
+            }
+            const One m = median(measured);
+            row(std::string(how) == "whole"       ? "whole file, no turns"
+                    : std::string(how) == "plain" ? "staged, as on a plain host"
+                                                  : "submitResult",
+                m, fileMiB);
+            ok = ok && (m.ok || std::string(how) == "whole");
         }
+        std::printf("\n");
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%d submitters at once, %d records each: %d submitted in %.2f s, %.1f records/s\n\n",
-        kSubmitters, kEach, submitted.load(), seconds, submitted / seconds);
-    ok = ok && submitted == kSubmitters * kEach;
+
+    // Eight at once on a file of 100,000 records.
+    {
+        ResultsHostProcess host;
+        writeFile(host.sharedFile(), bench::sampleResultsFile(100000));
+        constexpr int kSubmitters = 8;
+        constexpr int kEach = 10;
+        std::atomic<int> submitted { 0 };
+        std::vector<std::vector<double>> waits(kSubmitters);
+        std::vector<TempDir> folders(kSubmitters);
+        for (TempDir& folder : folders)
+            std::filesystem::copy_file(host.sharedFile(), folder.file("compare.zip"));
+        const auto start = Clock::now();
+        {
+            std::vector<std::jthread> submitters;
+            for (int s = 0; s < kSubmitters; ++s) {
+                submitters.emplace_back([&, s] {
+                    for (int i = 0; i < kEach; ++i) {
+                        const ResultRecord record { "racer " + std::to_string(s), "", "Win 2K", "Duron",
+                            double(i + 1) };
+                        const SubmitResult result = submitResult(
+                            record, { .host = host.host(), .localCopyPath = folders[s].file("compare.zip") });
+                        if (result.status == SubmitStatus::Submitted)
+                            ++submitted;
+                        waits[s].push_back(ms(result.waited));
+                    }
+                });
+            }
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        std::vector<double> all;
+        for (const auto& each : waits)
+            all.insert(all.end(), each.begin(), each.end());
+        std::sort(all.begin(), all.end());
+        std::printf(
+            "%d submitters at once, %d records each, file of 100,000 records: %d submitted in %.2f s, "
+            "%.1f records/s; wait for a turn median %.1f ms, longest %.1f ms\n\n",
+            kSubmitters, kEach, submitted.load(), seconds, submitted / seconds, all[all.size() / 2],
+            all.back());
+        ok = ok && submitted == kSubmitters * kEach;
+    }
 
     // A lock whose holder keeps it (its heartbeat file is simply there) for the measured time.
-    std::filesystem::create_directory(host.root() + "compare.lock");
-    writeFile(host.root() + "compare.lock/hb-holder-0", "x");
-    host.clearRequestLog();
-    std::stop_source stop;
-    SubmitResult waited;
-    const double cpuBefore = cpuSeconds();
-    const auto waitStart = Clock::now();
     {
-        std::jthread waiter([&] {
-            waited = submitResult(
-                { "waiter", "", "Win ME", "Celeron", 1 }, { .host = host.host() }, stop.get_token());
-        });
-        std::this_thread::sleep_for(std::chrono::seconds(10));
-        stop.request_stop();
+        ResultsHostProcess host;
+        writeFile(host.sharedFile(), bench::sampleResultsFile(1000));
+        std::filesystem::create_directory(host.root() + "compare.lock");
+        writeFile(host.root() + "compare.lock/hb-holder-0", "x");
+        std::stop_source stop;
+        SubmitResult waited;
+        const double cpuBefore = bench::cpuSeconds();
+        const auto waitStart = Clock::now();
+        {
+            std::jthread waiter([&] {
+                waited = submitResult(
+                    { "waiter", "", "Win ME", "Celeron", 1 }, { .host = host.host() }, stop.get_token());
+            });
+            std::this_thread::sleep_for(std::chrono::seconds(5));
+            stop.request_stop();
+        }
+        const double wall = std::chrono::duration<double>(Clock::now() - waitStart).count();
+        const double cpu = bench::cpuSeconds() - cpuBefore;
+        std::printf("waiting behind a held lock for %.1f s: CPU %.3f s = %.2f %% of one core; ended %s\n",
+            wall, cpu, 100.0 * cpu / wall,
+            waited.status == SubmitStatus::Cancelled ? "cancelled" : "otherwise");
+        ok = ok && waited.status == SubmitStatus::Cancelled;
     }
-    const double wall = std::chrono::duration<double>(Clock::now() - waitStart).count();
-    const double cpu = cpuSeconds() - cpuBefore;
-    std::printf("waiting behind a held lock for %.1f s: CPU %.3f s = %.2f %% of one core, %zu claim tries, "
-                "%zu listings; ended %s\n",
-        wall, cpu, 100.0 * cpu / wall, count(host.requestLog(), "RNTO compare.lock\n"),
-        count(host.requestLog(), "NLST"),
-        waited.status == SubmitStatus::Cancelled ? "cancelled" : "otherwise");
-    ok = ok && waited.status == SubmitStatus::Cancelled;
     return ok ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 # Install rules: the programs, the menu entry, the icon in every hicolor size, the
-# AppStream file, manual pages, and the results host with its systemd unit.
+# AppStream file, manual pages, and the results host with its systemd unit and its web page.
 # Two components, one per Debian package: "program" (vantrel3) and "results-host".
 include(GNUInstallDirs)
 
@@ -89,6 +89,9 @@ install(FILES ${gen_dir}/copyright ${gen_dir}/vantrel3/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantrel3 COMPONENT program)
 
 install(FILES ${gen_dir}/vantrel3-results-host.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT results-host)
+# The results page, served read-only from here at /vantrel/ (never from the data folder).
+install(DIRECTORY web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/vantrel3-results-host/web COMPONENT results-host
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${gen_dir}/copyright ${gen_dir}/vantrel3-results-host/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantrel3-results-host COMPONENT results-host)
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks the menu entry, the AppStream
-# file, the manual pages and every icon size there.
+# file, the manual pages, every icon size and the results page there.
 # Usage: check_install.sh BUILD_DIR "SIZE;SIZE;..."
 set -euo pipefail
 build=$1
@@ -30,6 +30,15 @@ done
 for page in vantrel3 vantrel3-bench vantrel3-results-host; do
   warnings=$(LC_ALL=C.UTF-8 man --warnings -l "$share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "$page.1: $warnings"
+done
+# The results page, and every file it names (stylesheet, icon, modules, the worker) beside it.
+web=$share/vantrel3-results-host/web
+[[ -f $web/index.html ]] || fail "no results page"
+named=$(grep -ohE "(href|src)=\"[^\"]+\"|from '[^']+'|URL\('[^']+'" "$web"/*.html "$web"/*.js |
+  grep -oE "[A-Za-z0-9_.-]+\.(js|css|svg)" | sort -u)
+[[ $named == *app.js* && $named == *worker.js* ]] || fail "the page names no modules: $named"
+for name in $named; do
+  [[ -f $web/$name ]] || fail "the results page needs $name, which is not installed"
 done
 for program in vantrel3 vantrel3-bench vantrel3-results-host; do
   [[ -x $prefix/bin/$program ]] || fail "no $program"

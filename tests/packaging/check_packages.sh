@@ -22,6 +22,8 @@ out=$("$tmp/root/usr/bin/vantrel3-bench" --version) || fail "vantrel3-bench --ve
 out=$(/usr/bin/python3 "$tmp/root/usr/bin/vantrel3-results-host" --help) || fail "vantrel3-results-host --help"
 [[ $out == *--root* ]] || fail "vantrel3-results-host --help printed '$out'"
 
+[[ -f $tmp/root/usr/share/vantrel3-results-host/web/index.html ]] || fail "no results page in the host package"
+
 # The service is shipped, its settings are a conffile, and nothing enables it.
 [[ -f $tmp/root/usr/lib/systemd/system/vantrel3-results-host.service ]] || fail "no systemd unit"
 dpkg-deb --ctrl-tarfile "$host" | tar -x -C "$tmp" ./conffiles

@@ -98,6 +98,9 @@ void ResultsHostProcess::start()
         args.insert(args.end(), { "--throttle", std::to_string(m_options.throttle) });
     if (m_options.readOnly)
         args.emplace_back("--read-only");
+    if (!m_options.page.empty())
+        args.insert(args.end(), { "--page", m_options.page });
+    args.insert(args.end(), m_options.extraArgs.begin(), m_options.extraArgs.end());
 
     std::vector<char*> argv;
     for (auto& arg : args)
@@ -169,6 +172,11 @@ std::string ResultsHostProcess::root() const
 std::string ResultsHostProcess::sharedFile() const
 {
     return root() + "compare.zip";
+}
+
+std::string ResultsHostProcess::historyDir() const
+{
+    return m_dir.file("data-history/");
 }
 
 std::string ResultsHostProcess::requestLog() const

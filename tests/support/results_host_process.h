@@ -5,14 +5,19 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace vantrel::test {
 
 struct ResultsHostOptions {
     std::string password = {}; // empty: the real account password
-    std::string fault = {}; // "", "none", "http-500", "http-300", "http-cut" or "lose-upload"
+    // "", "none", "http-500", "http-300", "http-cut" or "lose-upload" (each change to the shared
+    // file is acknowledged, then undone)
+    std::string fault = {};
     long throttle = 0; // bytes per second for FTP data and HTTP bodies; 0 = full speed
     bool readOnly = false; // the FTP account may read but not write
+    std::string page = {}; // the results page's folder served at /vantrel/; empty: the host's default
+    std::vector<std::string> extraArgs = {}; // further flags, e.g. { "--quota", "4K" }
 };
 
 // The real tools/results-host, run on free loopback ports with a fresh data folder.
@@ -36,6 +41,8 @@ public:
     std::string root() const;
     // root() + "compare.zip"
     std::string sharedFile() const;
+    // Where the host logs the shared file's lengths and keeps what a restore cuts off, ending in "/".
+    std::string historyDir() const;
     // One line per HTTP request, ending with its User-Agent ("HTTP GET /vantrel/COMPARE.ZIP
     // 200 Vantrel3/3.0.0"), and per FTP command received ("FTP STOR compare.zip";
     // passwords shown as "PASS ****").

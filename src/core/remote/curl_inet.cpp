@@ -12,8 +12,11 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <linux/tcp.h>
 #include <optional>
 #include <string_view>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -535,6 +538,21 @@ struct Job {
 
 namespace {
 
+std::atomic<std::uint64_t> g_wireSent { 0 };
+std::atomic<std::uint64_t> g_wireReceived { 0 };
+
+int closeCounted(void*, curl_socket_t socket)
+{
+    tcp_info info {};
+    socklen_t length = sizeof info;
+    if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) == 0
+        && length >= offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received) {
+        g_wireSent += info.tcpi_bytes_acked;
+        g_wireReceived += info.tcpi_bytes_received;
+    }
+    return ::close(socket);
+}
+
 int abortWhenCancelled(void* job, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     return static_cast<Job*>(job)->cancelled.load() ? 1 : 0;
@@ -557,6 +575,7 @@ void prepareEasy(CURL* e, const Request& request, Job& job, char* errorBuffer,
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, request.lowSpeedBytes);
         curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, request.lowSpeedSeconds);
     }
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, closeCounted);
     // libcurl calls this about once a second even while it waits for a reply.
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, abortWhenCancelled);
@@ -1308,6 +1327,11 @@ void CurlInet::setLowSpeedLimit(long bytesPerSecond, std::chrono::seconds time)
 {
     d->lowSpeedBytes = bytesPerSecond;
     d->lowSpeedSeconds = static_cast<long>(time.count());
+}
+
+WireBytes wireBytesSoFar()
+{
+    return { g_wireSent.load(), g_wireReceived.load() };
 }
 
 std::optional<std::string> replyText(const std::vector<std::string>& replies, int code)

@@ -123,6 +123,15 @@ private:
     std::unique_ptr<Private> d;
 };
 
+// Bytes this process has sent and received on every connection the control made (TCP
+// payload: commands, headers and data alike), counted as each connection closes. What a
+// submission costs on the wire.
+struct WireBytes {
+    std::uint64_t sent = 0;
+    std::uint64_t received = 0;
+};
+WireBytes wireBytesSoFar();
+
 // The final reply line of code `code` ("213 1234") among replies, without the code; nullopt when none.
 std::optional<std::string> replyText(const std::vector<std::string>& replies, int code);
 

@@ -10,4 +10,4 @@ inline constexpr const char* kFtpEncryptedPassword = "01195D0B1F3C0E1C";
 inline constexpr const char* kSharedFileName = "compare.zip";
 inline constexpr const char* kSharedFileWebPath = "/vantrel/COMPARE.ZIP";
 
-}  // namespace vantrel
+} // namespace vantrel

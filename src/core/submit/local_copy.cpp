@@ -152,6 +152,44 @@ std::string readFileRange(const std::string& path, std::uint64_t offset, std::si
     return bytes;
 }
 
+std::uint64_t wholeRecordsEnd(const std::string& path, std::uint64_t from)
+{
+    Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const std::uint64_t size = fileSize(path);
+    std::string block(1 << 20, '\0');
+    std::uint64_t blockStart = 0;
+    std::size_t blockLength = 0;
+    // A length field at offset: the block is moved along as the offsets grow.
+    auto lengthAt = [&](std::uint64_t offset, std::int64_t& value) {
+        if (offset < blockStart || offset + 4 > blockStart + blockLength) {
+            const ssize_t n = ::pread(in.get(), block.data(), block.size(), static_cast<off_t>(offset));
+            if (n < 4)
+                return false;
+            blockStart = offset;
+            blockLength = static_cast<std::size_t>(n);
+        }
+        const auto* b = reinterpret_cast<const unsigned char*>(block.data() + (offset - blockStart));
+        value = static_cast<std::int32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t(b[3]) << 24));
+        return true;
+    };
+    std::uint64_t pos = from;
+    while (in.get() >= 0 && pos < size) {
+        std::uint64_t end = pos;
+        for (int field = 0; field < 4; ++field) {
+            std::int64_t length = 0;
+            if (!lengthAt(end, length) || length < 0)
+                return pos;
+            end += 4 + static_cast<std::uint64_t>(length);
+            if (end > size)
+                return pos;
+        }
+        if (end + 8 > size)
+            return pos;
+        pos = end + 8;
+    }
+    return pos;
+}
+
 LocalCopyUpdate updateLocalCopy(CurlInet& inet, const std::string& webAddress, const std::string& path,
     const std::function<void()>& tick, const std::function<bool()>& stopped)
 {

@@ -36,6 +36,11 @@ LocalCopyUpdate updateLocalCopy(CurlInet& inet, const std::string& webAddress, c
 // Size of the file at path, 0 when there is none.
 std::uint64_t fileSize(const std::string& path);
 
+// Where the run of whole records that starts at `from` in the file at path ends: the file's
+// size when it holds nothing else. Reads through the file a block at a time, so a large
+// file costs no memory.
+std::uint64_t wholeRecordsEnd(const std::string& path, std::uint64_t from = 0);
+
 // count bytes of the file at path from offset; shorter when the file is.
 std::string readFileRange(const std::string& path, std::uint64_t offset, std::size_t count);
 

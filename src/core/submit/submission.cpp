@@ -271,6 +271,8 @@ private:
     std::optional<Ticket> m_ticket;
     bool m_holding = false;
     Duration m_turnStart {};
+    Duration m_waited {};
+    Duration m_held {};
     std::vector<std::string> m_staleToRemove;
     int m_staleCount = 0;
 
@@ -412,13 +414,14 @@ SubmitResult Submission::run()
         return failed("the logon to the results host failed (" + m_engine.errorString() + ").");
 
     SubmitResult result;
-    for (int round = 0; round < std::max(1, m_timing.tries); ++round) {
-        if (attempt(result) == Step::Done)
-            return result;
-    }
-    return result.cause.empty()
-        ? failed("the results host was taken over from this submission again and again.")
-        : result;
+    int round = 0;
+    while (round < std::max(1, m_timing.tries) && attempt(result) == Step::Again)
+        ++round;
+    if (round == std::max(1, m_timing.tries) && result.cause.empty())
+        result = failed("the results host was taken over from this submission again and again.");
+    result.waited = m_waited;
+    result.held = m_held;
+    return result;
 }
 
 // One go: bring the copy up to date, prepare, queue, take the turn, add the record.
@@ -433,6 +436,11 @@ Submission::Step Submission::attempt(SubmitResult& result)
     report(SubmitStage::Contacting);
     if (!updateCopy(result))
         return Step::Done;
+    // Anything but whole records before it would swallow the new record.
+    if (wholeRecordsEnd(m_copyPath) != fileSize(m_copyPath)) {
+        result = failed("the results file on the host is damaged or is not a results file.");
+        return Step::Done;
+    }
     if (!m_featuresKnown) {
         const TransferOutcome features = quote({ "FEAT" });
         if (stopRequested()) {
@@ -556,6 +564,12 @@ bool Submission::beatTicket()
 Submission::Wait Submission::waitForTurn(SubmitResult& result)
 {
     const Duration joined = now();
+    struct Count {
+        Duration& total;
+        Duration since;
+        std::function<Duration()> clock;
+        ~Count() { total += clock() - since; }
+    } count { m_waited, joined, [this] { return now(); } };
     Duration nextBeat = joined + m_timing.beatEvery;
     Duration nextLook = joined;
     Duration nextLockList = joined;
@@ -585,6 +599,7 @@ Submission::Wait Submission::waitForTurn(SubmitResult& result)
                 list(kLock, inLock);
                 if (std::find(inLock.begin(), inLock.end(), m_token) != inLock.end()) {
                     m_holding = true;
+                    m_turnStart = now();
                     if (!m_fencedAppend)
                         return Wait::Claimed;
                     releaseTurn(false); // the host ties appends to the session that claimed
@@ -620,6 +635,7 @@ Submission::Wait Submission::waitForTurn(SubmitResult& result)
                 = quote({ "RNFR " + m_ticket->name(), "RNTO " + std::string(kLock) });
             if (claimed.ok()) {
                 m_holding = true;
+                m_turnStart = now();
                 return Wait::Claimed;
             }
             if (stopRequested())
@@ -631,10 +647,12 @@ Submission::Wait Submission::waitForTurn(SubmitResult& result)
                     && std::find(inLock.begin(), inLock.end(), m_token) != inLock.end()) {
                     if (!m_fencedAppend) {
                         m_holding = true;
+                        m_turnStart = now();
                         return Wait::Claimed;
                     }
                     // The host ties an append to the session that claimed; that one is gone.
                     m_holding = true;
+                    m_turnStart = now();
                     releaseTurn(false);
                     return Wait::Again;
                 }
@@ -765,7 +783,6 @@ bool Submission::takeOver()
 
 Submission::Step Submission::hold(SubmitResult& result)
 {
-    m_turnStart = now();
     m_ticket.reset();
     startBeats(BeatTarget::Lock);
     report(SubmitStage::Uploading);
@@ -795,6 +812,11 @@ Submission::Step Submission::hold(SubmitResult& result)
             return Step::Done;
         }
         base = fileSize(m_copyPath);
+        if (base > staged && wholeRecordsEnd(m_copyPath, staged) != base) {
+            releaseTurn(plain);
+            result = failed("the results file on the host is damaged or is not a results file.");
+            return Step::Done;
+        }
         if (plain && base < staged) {
             // Shorter than what was staged: the host's file was put back to an earlier state.
             releaseTurn(plain);
@@ -876,6 +898,15 @@ Submission::Step Submission::hold(SubmitResult& result)
         committed.ok()
             ? "the results file on the host did not hold your record after the upload"
             : "the upload to the results host failed (" + describeTransferFailure(committed) + ")");
+    if (m_stop.stop_requested() && !result.uncertain) {
+        // Cancelled while the host was read back: the user learns where the record is.
+        const bool there = result.status == SubmitStatus::Submitted;
+        result = cancelled();
+        result.onHost = there;
+        result.cause = there ? "your results had reached the host before the cancel"
+                             : "your results are not on the host";
+        return Step::Done;
+    }
     if (result.status == SubmitStatus::Submitted || result.uncertain)
         return Step::Done;
     // Not there: nothing of it landed, so another turn cannot add it twice.
@@ -901,11 +932,8 @@ SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
     }
     m_honourStop = honoured;
     if (!updated) {
-        SubmitResult result
-            = failed("your results were sent, but the results host could not be asked whether "
-                     "it holds them ("
-                + failure.cause.substr(0, failure.cause.find_last_not_of('.') + 1)
-                + "); look at the comparison before you submit them again.");
+        SubmitResult result = failed("the results host could not be asked whether it holds them ("
+            + failure.cause.substr(0, failure.cause.find_last_not_of('.') + 1) + ")");
         result.uncertain = m_dataSent;
         return result;
     }
@@ -1028,6 +1056,8 @@ void Submission::releaseTurn(bool stagedLeft)
     for (const std::string& aside : m_staleToRemove)
         removeFolder(aside);
     m_staleToRemove.clear();
+    if (m_holding)
+        m_held += now() - m_turnStart;
     m_holding = false;
     m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
     m_honourStop = honoured;

@@ -50,6 +50,9 @@ struct SubmitResult {
     bool dataSent = false;
     // The record may be on the host, but reading it back failed: submitting again could add it twice.
     bool uncertain = false;
+    // How long the submission waited in the queue, and held the turn (for measuring).
+    std::chrono::nanoseconds waited {};
+    std::chrono::nanoseconds held {};
 };
 
 // The pace of the turns submitters take. Safety does not rest on any of these: a holder

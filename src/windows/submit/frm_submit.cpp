@@ -63,6 +63,9 @@ frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
         this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), twipRect(2040, 3000, 1575, 375));
     lblStatus = makeLabel(this, QStringLiteral("lblStatus"), QString(), twipRect(120, 3480, 3615, 255));
 
+    // Longer texts are more than a record may hold on the results host.
+    for (QLineEdit* box : { txtName, txtEmail, txtProcessor })
+        box->setMaxLength(static_cast<int>(kMaxRecordText));
     setTabOrder(txtName, txtEmail);
     setTabOrder(txtEmail, cboOS);
     setTabOrder(cboOS, txtProcessor);
@@ -207,7 +210,17 @@ bool frmSubmit::submitResults()
             QStringLiteral("Thanks"));
         return true;
     case SubmitStatus::Failed:
-        fail(QString::fromStdString(result.cause));
+        if (result.uncertain) {
+            // Sent, but not read back: submitting again could list the result twice.
+            lblStatus->setText(QStringLiteral("Results sent; not confirmed."));
+            showMessage(this,
+                QStringLiteral(
+                    "Your results were sent, but %1. Compare your results before you submit them again.")
+                    .arg(QString::fromStdString(result.cause)),
+                QStringLiteral("Error"));
+        } else {
+            fail(QString::fromStdString(result.cause));
+        }
         return false;
     case SubmitStatus::Cancelled:
         break;

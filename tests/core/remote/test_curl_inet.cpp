@@ -79,9 +79,6 @@ TEST_F(CurlInetHost, PutGetAndDeleteAFile)
     EXPECT_EQ(readFile(s_host->root() + kFile), kRecords);
     EXPECT_EQ(filesIn(s_host->root()), std::vector<std::string> { kFile });
 
-    CurlInet web;
-    EXPECT_EQ(web.OpenURL(s_host->host().web + "/vantrel/RESULTS.BIN"), kRecords);
-
     const std::string back = m_local.file("sub folder with spaces/copy of it");
     std::filesystem::create_directory(m_local.file("sub folder with spaces"));
     // The copy gets the mode of any new file under the umask, not a private one.

@@ -66,9 +66,12 @@ TEST(ResultsHost, ServesTheFolderUnderVantrelWithoutRegardToCase)
 
 TEST(ResultsHost, AnswersMissingFilesWithTheErrorPage)
 {
-    ResultsHostProcess host;
+    TempDir emptyPage;
+    ResultsHostProcess host({ .page = emptyPage.path() });
+    // Of the data folder, only the shared file is served.
     writeFile(host.root() + "other", "x");
-    for (const char* path : { "/vantrel/COMPARE.ZIP", "/vantrel/", "/vantrel/../data/other", "/other" }) {
+    for (const char* path :
+        { "/vantrel/COMPARE.ZIP", "/vantrel/", "/vantrel/other", "/vantrel/../data/other", "/other" }) {
         Reply reply = fetch(web(host, path));
         EXPECT_EQ(reply.status, 404) << path;
         EXPECT_EQ(reply.body.rfind("<HTML><HEAD><TITLE>", 0), 0u) << path;

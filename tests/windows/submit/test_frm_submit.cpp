@@ -1,10 +1,10 @@
 // The submission window against the real results host: layout, the checks, the
 // append cycle and the faults that must leave the shared file as it was.
+#include "core/submit/results_file.h"
 #include "record_bytes.h"
 #include "results_host_process.h"
-#include "windows/submit/frm_submit.h"
-#include "core/submit/results_file.h"
 #include "temp_dir.h"
+#include "windows/submit/frm_submit.h"
 #include "windows/ui/frm_main.h"
 #include "windows/ui/message_box.h"
 
@@ -474,32 +474,30 @@ void TestFrmSubmit::submitPressedTwice()
     QCOMPARE(hostFile(), before + bytes(EncodeResultRecord({ "Ann", "", "Win 98", "K6", 4242 })));
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Thanks"));
-    QCOMPARE(QByteArray::fromStdString(m_active->requestLog()).count("RNTO compare.zip"), 1);
+    QCOMPARE(QByteArray::fromStdString(m_active->requestLog()).count("APPE compare.zip"), 1);
 }
 
 void TestFrmSubmit::cancelDuringSlowTransfer_data()
 {
     QTest::addColumn<QString>("during");
     QTest::addColumn<bool>("closeWindow");
-    QTest::addColumn<int>("processorLength");
-    QTest::newRow("Cancel during the download") << "Contacting Vantrel website..." << false << 2;
-    QTest::newRow("window closed during the download") << "Contacting Vantrel website..." << true << 2;
-    // A long description makes the upload, not the download, the slow part.
-    QTest::newRow("Cancel during the upload") << "Uploading data..." << false << 6000;
+    QTest::newRow("Cancel during the download") << "Contacting Vantrel website..." << false;
+    QTest::newRow("window closed during the download") << "Contacting Vantrel website..." << true;
+    // Once the record has gone, only the host can say whether it stayed: the cancel waits for it.
+    QTest::newRow("Cancel while the host is read back") << "Checking the results on the host..." << false;
 }
 
 void TestFrmSubmit::cancelDuringSlowTransfer()
 {
     QFETCH(QString, during);
     QFETCH(bool, closeWindow);
-    QFETCH(int, processorLength);
 
     slowHost();
     const QByteArray before = hostFile();
     writeFile(m_folder->file("compare.zip"), "earlier copy");
 
     auto form = openForm();
-    fill(*form, "Ann", "", 1, QString(processorLength, QLatin1Char('x')));
+    fill(*form, "Ann", "", 1, QStringLiteral("xx"));
     QSignalSpy finished(form.get(), &QDialog::finished);
     // Press once the step has run a little while, so that its transfer is under way.
     bool pressedWhileBusy = false;
@@ -512,7 +510,8 @@ void TestFrmSubmit::cancelDuringSlowTransfer()
         }
         if (!inStep.isValid())
             inStep.start();
-        if (inStep.elapsed() < 200)
+        // The read-back moves a few hundred bytes: it is pressed as soon as it is seen.
+        if (inStep.elapsed() < (during.startsWith("Checking") ? 0 : 200))
             return;
         poll.stop();
         pressedWhileBusy = form->isBusy();
@@ -530,19 +529,19 @@ void TestFrmSubmit::cancelDuringSlowTransfer()
     QVERIFY(!form->isVisible());
     QCOMPARE(finished.size(), 1);
     QCOMPARE(form->result(), int(QDialog::Rejected));
-    QCOMPARE(hostFile(), before);
-    // Nothing of the claim on the host is left behind.
+    // Nothing of the turn on the host is left behind.
     QCOMPARE(filesIn(m_active->root()), std::vector<std::string> { "compare.zip" });
     if (during.startsWith("Contacting")) {
+        QCOMPARE(hostFile(), before);
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(localCopy(), QByteArray("earlier copy"));
-        QVERIFY(!QByteArray::fromStdString(m_active->requestLog()).contains("compare.zip.part"));
     } else {
-        // The data had gone: the user learns that the record did not stay on the host.
+        QCOMPARE(hostFile().size(),
+            before.size() + int(EncodeResultRecord({ "Ann", "", "Win 98", "xx", 1 }).size()));
         QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(
-            m_messages[0].text, QStringLiteral("Submission cancelled: your results are not on the host."));
-        QCOMPARE(m_messages[0].title, QStringLiteral("Cancelled"));
+        QCOMPARE(m_messages[0].text,
+            QStringLiteral(
+                "Your results had already reached the host when you cancelled: they are submitted."));
     }
 }
 
