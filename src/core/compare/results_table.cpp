@@ -14,6 +14,33 @@ namespace {
 constexpr std::size_t kShortestRecord = 4 * 4 + 8;
 // The part of the held bytes read again to see that the file still continues them.
 constexpr std::size_t kOverlap = 512;
+// Read a block at a time, small enough to be indexed while still in the cache.
+constexpr std::size_t kReadBlock = 1 << 20;
+constexpr std::size_t kPrefetchAhead = 1024;
+
+std::int32_t int32At(const char* at)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(at);
+    return static_cast<std::int32_t>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8
+        | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
+}
+
+// Length of the whole record that starts at pos, 0 when none does: ResultRecordLength's
+// rule, without building the record's texts, for the one pass over a large file.
+std::size_t recordLength(std::string_view bytes, std::size_t pos)
+{
+    std::size_t at = pos;
+    for (int field = 0; field < 4; ++field) {
+        if (bytes.size() - at < 4)
+            return 0;
+        const std::int32_t length = int32At(bytes.data() + at);
+        at += 4;
+        if (length < 0 || static_cast<std::size_t>(length) > bytes.size() - at)
+            return 0;
+        at += static_cast<std::size_t>(length);
+    }
+    return bytes.size() - at < 8 ? 0 : at + 8 - pos;
+}
 
 // count bytes at offset into `into`; fewer only at the file's end. -1 on an error.
 std::ptrdiff_t readAt(int fd, char* into, std::size_t count, std::uint64_t offset)
@@ -61,13 +88,14 @@ bool ResultsTable::append(std::string_view bytes)
     const std::size_t held = m_bytes.size();
     if (held + bytes.size() > m_bytes.capacity() && !m_bytes.setCapacity(held + bytes.size()))
         return false;
+    if (!reserveIndex(held + bytes.size()))
+        return false;
     if (!bytes.empty())
         std::memcpy(m_bytes.data() + held, bytes.data(), bytes.size());
     m_bytes.resize(held + bytes.size());
-    if (indexMore())
-        return true;
-    m_bytes.resize(held);
-    return false;
+    indexWholeRecords();
+    m_index.setCapacity(m_index.size());
+    return true;
 }
 
 bool ResultsTable::readMore(int fd)
@@ -76,6 +104,7 @@ bool ResultsTable::readMore(int fd)
     if (::fstat(fd, &info) != 0)
         return false;
     const std::size_t held = m_bytes.size();
+    const std::size_t entries = m_index.size();
     const auto fileSize = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
     const std::uint64_t more = fileSize > held ? fileSize - held : 0;
     if (more > SIZE_MAX - held) {
@@ -91,15 +120,30 @@ bool ResultsTable::readMore(int fd)
             return false;
         }
     }
-    const std::ptrdiff_t got = more == 0 ? 0 : readAt(fd, m_bytes.data() + held, more, held);
-    if (got < 0)
-        return false;
-    m_bytes.resize(held + static_cast<std::size_t>(got));
-    if (!indexMore()) {
-        m_bytes.resize(held);
+    if (!reserveIndex(held + more)) {
         errno = ENOMEM;
         return false;
     }
+    // A block at a time, each indexed while it is still in the cache: one pass over memory.
+    std::size_t got = 0;
+    do {
+        const std::ptrdiff_t n = readAt(
+            fd, m_bytes.data() + held + got, std::min<std::size_t>(kReadBlock, more - got), held + got);
+        if (n < 0) {
+            const int error = errno;
+            m_bytes.resize(held);
+            m_index.resize(entries);
+            errno = error;
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
+        m_bytes.resize(held + got);
+        indexWholeRecords();
+        if (n == 0)
+            break;
+    } while (got < more);
+    // Shrinking in place moves nothing.
+    m_index.setCapacity(m_index.size());
     if (!m_fromFile || held == 0) {
         m_fromFile = true;
         m_device = static_cast<std::uint64_t>(info.st_dev);
@@ -123,26 +167,29 @@ bool ResultsTable::continuedBy(int fd) const
         && std::memcmp(again, m_bytes.data() + from, overlap) == 0;
 }
 
-bool ResultsTable::indexMore()
+bool ResultsTable::reserveIndex(std::size_t byteCount)
+{
+    // Room for as many records as the bytes not yet indexed could hold; what is left over
+    // is handed back once they are.
+    const std::size_t entries = m_index.size() == 0 ? 1 : m_index.size();
+    const std::size_t most = entries + (byteCount - indexedBytes()) / kShortestRecord;
+    return most <= m_index.capacity() || m_index.setCapacity(most);
+}
+
+void ResultsTable::indexWholeRecords()
 {
     const std::string_view bytes(m_bytes.data(), m_bytes.size());
-    const std::size_t rows = m_index.size();
-    std::size_t pos = indexedBytes();
-    // Room for as many records as the new bytes could hold; what is left over goes back below.
-    const std::size_t most = (bytes.size() - pos) / kShortestRecord + (rows == 0 ? 1 : 0);
-    if (rows + most > m_index.capacity() && !m_index.setCapacity(rows + most))
-        return false;
-    if (rows == 0)
+    if (m_index.size() == 0)
         m_index.push(0);
-    // One pass: each record's length fields lead to the next; a record cut short, a
-    // negative length or one past the end stops it (length 0).
-    while (const std::size_t length = ResultRecordLength(bytes, pos)) {
+    std::size_t pos = indexedBytes();
+    // Each record's length fields lead to the next; a record cut short, a negative length
+    // or one past the end stops it (length 0). The loads depend on each other, so the
+    // bytes further on are fetched early.
+    while (const std::size_t length = recordLength(bytes, pos)) {
+        __builtin_prefetch(bytes.data() + std::min(pos + kPrefetchAhead, bytes.size() - 1));
         pos += length;
         m_index.push(pos);
     }
-    // Shrinking in place moves nothing.
-    m_index.setCapacity(m_index.size());
-    return true;
 }
 
 void ResultsTable::clear()

@@ -137,7 +137,10 @@ public:
     void release();
 
 private:
-    bool indexMore();
+    // Room in the index for every record byteCount bytes could hold.
+    bool reserveIndex(std::size_t byteCount);
+    // Indexes the records that lie whole in the bytes held, from the last one indexed on.
+    void indexWholeRecords();
 
     detail::RawBuffer<char> m_bytes;
     // Row i is the bytes from entry i to entry i + 1: the entry after the last row is
