@@ -150,7 +150,8 @@ frmCompare::frmCompare(frmMain& main, QWidget* parent)
     Form_Load();
 }
 
-// A download under way when the window goes ends at its next turn: it asks for the window.
+// A download still waiting when the window goes ends at its next turn: it asks whether
+// the window is still there.
 frmCompare::~frmCompare() = default;
 
 void frmCompare::buildControls()
