@@ -3,14 +3,12 @@
 Run by ctest with /usr/bin/python3; needs Debian's chromium, chromium-driver and python3-selenium.
 One host and one browser for every case; each case puts its own shared file in place and opens the page."""
 
-import http.server
 import os
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import unittest
 
 from selenium import webdriver
@@ -56,17 +54,9 @@ class Host:
              "--page", PAGE, "--http-port", "0", "--ftp-port", "0", "--exit-with-parent"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
-        self.fallback = None
         if "ready" not in line:
-            self.process.wait(10)
-            error = self.process.stderr.read()
-            self.process = None
-            if "--page" not in error:
-                raise RuntimeError("the results host did not start: %r %r" % (line, error))
-            # Until the results host serves the page (--page), a stand-in with its headers.
-            self.fallback = PageServer(self.root)
-            self.url = "http://127.0.0.1:%d/vantrel/" % self.fallback.port
-            return
+            self.process.kill()
+            raise RuntimeError("the results host did not start: %r %r" % (line, self.process.stderr.read()))
         http = line.split("http=")[1].split()[0]
         self.url = "http://%s/vantrel/" % http
 
@@ -80,52 +70,7 @@ class Host:
             self.process.wait(10)
             self.process.stdout.close()
             self.process.stderr.close()
-        if self.fallback:
-            self.fallback.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
-
-
-class PageServer:
-    """Stand-in for the results host's --page: the page's files, the shared file, the host's headers."""
-
-    CSP = ("default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self'; "
-           "worker-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'")
-    TYPES = {".html": "text/html; charset=utf-8", ".js": "text/javascript", ".css": "text/css",
-             ".svg": "image/svg+xml"}
-
-    def __init__(self, root):
-        server = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
-
-            def do_GET(self):
-                name = self.path.split("?")[0].removeprefix("/vantrel/") or "index.html"
-                if name.lower() == "compare.zip":
-                    path, kind = os.path.join(root, "compare.zip"), "application/octet-stream"
-                else:
-                    path = os.path.join(PAGE, os.path.basename(name))
-                    kind = server.TYPES.get(os.path.splitext(path)[1], "application/octet-stream")
-                body = b""
-                if os.path.isfile(path):
-                    with open(path, "rb") as f:
-                        body = f.read()
-                self.send_response(200 if body or kind.startswith("application") else 404)
-                for header, value in (("Content-Type", kind), ("Content-Length", str(len(body))),
-                                      ("Content-Security-Policy", server.CSP), ("X-Content-Type-Options", "nosniff")):
-                    self.send_header(header, value)
-                self.end_headers()
-                self.wfile.write(body)
-
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.port = self.httpd.server_address[1]
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
-
-    def stop(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
 
 
 class PageTest(unittest.TestCase):

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <linux/tcp.h>
 #include <mutex>
 #include <netinet/in.h>
-#include <linux/tcp.h>
 #include <optional>
 #include <string_view>
 #include <sys/socket.h>
@@ -347,6 +347,11 @@ constexpr std::uint64_t kMaxBodyBytes = 512ull << 20;
 // An error page's start is kept to tell "no such file yet" from the file.
 constexpr std::size_t kMaxErrorBody = 4096;
 constexpr long kMaxRedirects = 5;
+
+std::string sizeText(std::uint64_t bytes)
+{
+    return bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
+}
 
 // Appends to a string, up to a limit; past it the transfer ends (CURLE_WRITE_ERROR).
 struct BoundedString {
@@ -887,8 +892,7 @@ void runTransfer(Request request, Job& job)
                         TransferStatus::OtherError, "The host's file does not continue the local copy");
                 if (fetched.tooLarge)
                     outcome = failure(TransferStatus::OtherError,
-                        "The results file is larger than " + std::to_string(request.fetch.maxBytes >> 20)
-                            + " MiB");
+                        "The results file is larger than " + sizeText(request.fetch.maxBytes));
                 curl_off_t length = -1;
                 if (!fetched.total && status == 200
                     && curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK

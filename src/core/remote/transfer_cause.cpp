@@ -29,19 +29,12 @@ std::string describeTransferFailure(const TransferOutcome& outcome)
 {
     // An FTP server's refusal says more than our reading of it ("500 OOPS: vsftpd:
     // refusing to run with writable root inside chroot()" is no wrong password).
+    // A 421 ("too many connections") reaches libcurl as a time-out; it is the host's answer all the same.
     const std::string reply = printable(outcome.serverReply);
-    if (!reply.empty()) {
-        switch (outcome.status) {
-        case TransferStatus::LogonRefused:
-            if (reply.rfind("530", 0) == 0)
-                return "the results host refused the logon: " + reply;
-            return "the results host answered: " + reply;
-        case TransferStatus::CommandFailed:
-        case TransferStatus::OtherError:
-            return "the results host answered: " + reply;
-        default:
-            break;
-        }
+    if (!reply.empty() && outcome.status != TransferStatus::Cancelled) {
+        if (outcome.status == TransferStatus::LogonRefused && reply.rfind("530", 0) == 0)
+            return "the results host refused the logon: " + reply;
+        return "the results host answered: " + reply;
     }
     switch (outcome.status) {
     case TransferStatus::Unreachable:

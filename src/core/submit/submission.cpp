@@ -158,8 +158,7 @@ std::optional<std::uint64_t> appendedAt(const std::vector<std::string>& replies)
 
 bool unreachable(const TransferOutcome& outcome)
 {
-    return outcome.status == TransferStatus::Unreachable
-        || (outcome.status == TransferStatus::LogonRefused && outcome.serverReply.rfind("421", 0) == 0);
+    return outcome.status == TransferStatus::Unreachable || outcome.serverReply.rfind("421", 0) == 0;
 }
 
 bool refused(const TransferOutcome& outcome)

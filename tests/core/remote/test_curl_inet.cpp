@@ -4,11 +4,17 @@
 #include "core/remote/transfer_cause.h"
 #include "shared_results_host.h"
 
+#include <arpa/inet.h>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace vantrel;
@@ -339,4 +345,84 @@ TEST_F(CurlInetHost, FolderCommands)
 
     for (const char* bad : { "MKDIR", "MKDIR a b", "RENAME a", "RMDIR a\r\nDELE x" })
         EXPECT_FALSE(inet.Execute({}, bad)) << bad;
+}
+
+// A host refusing for a reason of its own, here too many sessions from one address: its
+// words reach the user, a 4xx reply as much as a 5xx one.
+TEST(CurlInetOutcome, ATemporaryRefusalIsQuoted)
+{
+    ResultsHostProcess host({ .extraArgs = { "--max-per-address", "1" } });
+    const int held = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port
+        = htons(static_cast<uint16_t>(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1))));
+    ASSERT_EQ(::connect(held, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    char banner[256];
+    ASSERT_GT(::recv(held, banner, sizeof banner, 0), 0);
+    CurlInet inet;
+    logOn(inet, host);
+    const TransferOutcome outcome = run(inet, "DELETE compare.zip");
+    ::close(held);
+    EXPECT_FALSE(outcome.ok());
+    EXPECT_NE(describeTransferFailure(outcome).find("421 "), std::string::npos)
+        << describeTransferFailure(outcome);
+}
+
+// What a broken or hostile host sends is bounded, and the transfer ends with the cause: a
+// body larger than the caller takes, a listing without end, a redirect to another server.
+TEST(CurlInetBounds, EndTheTransferWithACause)
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), std::string(200000, 'r'));
+    TempDir local;
+    const int fd = ::open(local.file("copy").c_str(), O_WRONLY | O_CREAT, 0600);
+    CurlInet web;
+    ASSERT_TRUE(
+        web.fetch({ .address = host.host().web + "/vantrel/COMPARE.ZIP", .fd = fd, .maxBytes = 1000 }));
+    while (web.StillExecuting()) { }
+    ::close(fd);
+    EXPECT_NE(web.outcome().text.find("larger than 1000 bytes"), std::string::npos) << web.outcome().text;
+    EXPECT_LE(readFile(local.file("copy")).size(), 1000u);
+
+    std::filesystem::create_directory(host.root() + "many");
+    for (int i = 0; i < 12000; ++i)
+        writeFile(host.root() + "many/a-rather-long-file-name-" + std::to_string(i), "");
+    CurlInet ftp;
+    logOn(ftp, host);
+    ASSERT_TRUE(ftp.list("many"));
+    while (ftp.StillExecuting()) { }
+    EXPECT_NE(ftp.outcome().text.find("longer than 256 KiB"), std::string::npos) << ftp.outcome().text;
+
+    // A server of our own that sends every request on elsewhere.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::listen(listener, 4);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string self = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    std::thread redirects([&] {
+        // First to another path here (followed), then to another host (not followed).
+        for (const std::string& target :
+            { "http://" + self + "/vantrel/moved", std::string("http://127.0.0.2/x") }) {
+            const int client = ::accept(listener, nullptr, nullptr);
+            char request[1024];
+            ::recv(client, request, sizeof request, 0);
+            const std::string answer = "HTTP/1.1 302 Found\r\nLocation: " + target
+                + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+            ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+            ::close(client);
+        }
+    });
+    CurlInet moved;
+    EXPECT_EQ(moved.OpenURL(self + "/vantrel/COMPARE.ZIP"), "");
+    redirects.join();
+    ::close(listener);
+    EXPECT_NE(
+        moved.outcome().text.find("http://127.0.0.2/x, which is not the results host"), std::string::npos)
+        << moved.outcome().text;
 }

@@ -7,6 +7,7 @@
 // shadow, group and shells; nothing under /etc is changed.
 #include "build_config.h"
 #include "core/remote/curl_inet.h"
+#include "core/remote/ftp_engine.h"
 #include "core/remote/transfer_cause.h"
 #include "core/submit/ftp_account.h"
 #include "core/submit/results_file.h"
@@ -353,14 +354,29 @@ TEST_F(PublicHost, SubmissionsCreateTheFileAndAppendByteForByte)
     EXPECT_EQ(readFile(sharedFile()), both);
     EXPECT_EQ(readFile(m_local.file("compare.zip")), both);
 
+    // A program of the older kind uploads the whole file under a name of its own and renames
+    // it over compare.zip; the next submission follows on from it.
+    auto inet = std::make_shared<CurlInet>();
+    clsFTPEngine engine;
+    engine.SetEncryptionPassword(kEncryptionKey);
+    engine.SetInetObject(inet);
+    engine.SetFTPServer(s_host->host().ftp);
+    engine.SetFTPUsername(kFtpUserName);
+    engine.SetFTPEncryptedPassword(kFtpEncryptedPassword);
+    engine.SetCurFTPFile(kSharedFileName);
+    ASSERT_TRUE(engine.LogonInet());
+    ASSERT_TRUE(engine.CreateWithData(both + EncodeResultRecord(record("older", 3000))));
+    ASSERT_EQ(submit(record("third", 4000)).status, SubmitStatus::Submitted);
+
     // The list as the comparison reads it, through the upper-case address.
     CurlInet web;
     const std::string body = web.OpenURL(s_host->host().web + kSharedFileWebPath);
     ASSERT_TRUE(web.outcome().ok()) << web.outcome().text;
     const std::vector<ResultRecord> list = DecodeResultRecords(body);
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[1].name, "second");
-    EXPECT_EQ(list[1].score, 2000);
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[2].name, "older");
+    EXPECT_EQ(list[3].name, "third");
+    EXPECT_EQ(list[3].score, 4000);
 }
 
 TEST_F(PublicHost, OnlyTheSharedFileIsServedAsPlainBytes)

@@ -12,6 +12,7 @@
 #include "worker_process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -285,4 +286,43 @@ TEST_F(Submission, ACommitThatDoesNotReadBackFails)
     EXPECT_NE(result.cause.find("did not hold your record"), std::string::npos) << result.cause;
     EXPECT_EQ(readFile(host.sharedFile()), kEarlier);
     EXPECT_EQ(leftovers(host), std::vector<std::string> {});
+}
+
+// Locks no honest submitter leaves: one holding other things than a heartbeat and its stage,
+// and one whose heartbeat someone keeps renaming for ever. Both are taken over in bounded time.
+TEST_F(Submission, ALockHeldAgainstEveryoneIsTakenOver)
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), kEarlier);
+    SubmitOptions options { .host = host.host() };
+    options.timing.lockListEvery = 200ms;
+    options.timing.invalidAfter = 1s;
+    options.timing.maxHold = 2s;
+    const std::string lock = host.root() + "compare.lock/";
+
+    // Built on disk, as anyone with the password could on a plain host.
+    std::filesystem::create_directory(lock);
+    writeFile(lock + "one", "x");
+    writeFile(lock + "two", "x");
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(submitResult({ "Past two", "", "Win XP", "P4", 1 }, options).status, SubmitStatus::Submitted);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+
+    std::filesystem::create_directory(lock);
+    writeFile(lock + "hb-abuser-0", "x");
+    std::atomic<bool> done { false };
+    std::thread beating([&] {
+        for (int n = 0; !done; ++n) {
+            std::error_code ec;
+            std::filesystem::rename(
+                lock + "hb-abuser-" + std::to_string(n), lock + "hb-abuser-" + std::to_string(n + 1), ec);
+            std::this_thread::sleep_for(100ms);
+        }
+    });
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ(submitResult({ "Past beats", "", "Win XP", "P4", 2 }, options).status, SubmitStatus::Submitted);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    done = true;
+    beating.join();
+    EXPECT_EQ(recordsAfterEarlier(host).size(), 2u);
 }
