@@ -143,8 +143,9 @@ TEST(ResultsTable, ContinuesOnlyTheFileItRead)
         ASSERT_EQ(table.size(), 3u);
         ::close(fd);
         vantrel::test::writeFile(step.renamedOver ? dir.file("new") : path, step.bytes);
-        if (step.renamedOver)
+        if (step.renamedOver) {
             ASSERT_EQ(std::rename(dir.file("new").c_str(), path.c_str()), 0);
+        }
         fd = ::open(path.c_str(), O_RDONLY);
         EXPECT_EQ(table.continuedBy(fd), step.continued) << step.what;
         if (step.continued) {

@@ -259,8 +259,10 @@ TEST_F(Submission, OlderWholeFileClientsMixIn)
                 engine.LogonInet();
                 engine.SetCurFTPFile(kSharedFileName);
                 const std::string file = inet->OpenURL(host.host().web + kSharedFileWebPath);
-                engine.CreateWithData(file + EncodeResultRecord(record));
-                if (DecodeResultRecords(inet->OpenURL(host.host().web + kSharedFileWebPath)).back() == record)
+                // As such a program checks: the host's file begins with what it uploaded.
+                const std::string uploaded = file + EncodeResultRecord(record);
+                engine.CreateWithData(uploaded);
+                if (inet->OpenURL(host.host().web + kSharedFileWebPath).starts_with(uploaded))
                     break;
             }
         }
