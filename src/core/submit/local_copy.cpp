@@ -88,7 +88,8 @@ LocalCopyUpdate downloadWhole(CurlInet& inet, const std::string& address, const 
     const std::string part = path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
     Descriptor out(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (out.get() < 0) {
-        update.cause = "the local copy " + path + " could not be written (" + std::strerror(errno) + ")";
+        update.localError = std::strerror(errno);
+        update.cause = "the local copy " + path + " could not be written (" + update.localError + ")";
         return update;
     }
     FetchRequest request { .address = address, .fd = out.get(), .maxBytes = kMaxSharedFileBytes };
@@ -114,8 +115,9 @@ LocalCopyUpdate downloadWhole(CurlInet& inet, const std::string& address, const 
         return update;
     }
     if (std::filesystem::rename(part, path, ec); ec) {
+        update.localError = ec.message();
         std::filesystem::remove(part, ec);
-        update.cause = "the local copy " + path + " could not be written";
+        update.cause = "the local copy " + path + " could not be written (" + update.localError + ")";
         return update;
     }
     update.ok = true;

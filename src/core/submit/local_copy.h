@@ -18,7 +18,8 @@ struct LocalCopyUpdate {
     std::uint64_t keptBytes = 0; // bytes of the earlier copy still at its start (0 when replaced)
     std::uint64_t size = 0; // the copy's size afterwards
     bool cancelled = false;
-    std::string cause; // why not ok, in a few words
+    std::string cause = {}; // why not ok, in a few words
+    std::string localError = {}; // when the copy itself could not be written: the system's reason
 };
 
 // Brings the local copy of the shared results file (a prefix of the host's file, since

@@ -55,15 +55,10 @@ QString lowerFirst(QString text)
 // Why an update of the local copy failed, in the list's words: the host's part, or ours.
 QString updateFailure(const LocalCopyUpdate& update, const TransferOutcome& outcome)
 {
-    // A local copy that could not be written is named as such, the system's reason in brackets.
+    if (!update.localError.empty())
+        return QStringLiteral("The local copy could not be written: %1.")
+            .arg(lowerFirst(QString::fromStdString(update.localError)));
     const std::string& cause = update.cause;
-    if (cause.starts_with("the local copy ")) {
-        const std::size_t open = cause.rfind(" (");
-        const QString reason = open != std::string::npos && cause.ends_with(')')
-            ? QString::fromStdString(cause.substr(open + 2, cause.size() - open - 3))
-            : QStringLiteral("it could not be put in place");
-        return QStringLiteral("The local copy could not be written: %1.").arg(lowerFirst(reason));
-    }
     return QStringLiteral("The results could not be downloaded: %1.")
         .arg(QString::fromStdString(outcome.ok() ? cause : describeTransferFailure(outcome)));
 }
