@@ -19,6 +19,7 @@ function(vantrel_add_test name)
     list(APPEND T_LABELS qt)
   else()
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main)
+    target_sources(${name} PRIVATE $<TARGET_OBJECTS:vantrel_case_limit>)
     if(folder MATCHES "^(remote|submit)$")
       list(APPEND T_LABELS tsan)
     endif()
@@ -30,8 +31,9 @@ function(vantrel_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # A stuck Qt Test function fails after a minute, named (gtest programs have their own limit).
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     LABELS "${T_LABELS}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VANTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENV}")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_FUNCTION_TIMEOUT=60000;VANTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENV}")
 endfunction()
