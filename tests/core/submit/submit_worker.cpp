@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <string>
+#include <sys/prctl.h>
 #include <thread>
 
 namespace {
@@ -56,6 +58,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    // A test that ends early (its time limit) takes its submitters with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (argc < 5) {
         std::fprintf(stderr, "usage: %s WEB FTP NAME COUNT [options]\n", argv[0]);
         return 2;
