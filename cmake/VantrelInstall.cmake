@@ -95,15 +95,24 @@ install(DIRECTORY web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/vantrel3-results-hos
 install(FILES ${gen_dir}/copyright ${gen_dir}/vantrel3-results-host/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantrel3-results-host COMPONENT results-host)
 
-# With the prefix /usr the settings belong in /etc, not /usr/etc.
+# With the prefix /usr the settings belong in /etc, not /usr/etc. The unit is written at
+# install time, so that its paths follow the prefix given then (cmake --install --prefix).
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
-  set(host_config_dir /etc/default)
+  install(FILES ${pkg_dir}/results-host.conf DESTINATION /etc/vantrel3 COMPONENT program)
 else()
-  set(host_config_dir ${CMAKE_INSTALL_SYSCONFDIR}/default)
+  install(FILES ${pkg_dir}/results-host.conf DESTINATION ${CMAKE_INSTALL_SYSCONFDIR}/vantrel3 COMPONENT program)
 endif()
-set(VANTREL_HOST_CONFIG ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/vantrel3-results-host)
-configure_file(${pkg_dir}/vantrel3-results-host.service.in ${gen_dir}/vantrel3-results-host.service @ONLY)
-install(FILES ${pkg_dir}/vantrel3-results-host.default DESTINATION ${host_config_dir}
-  RENAME vantrel3-results-host COMPONENT results-host)
-install(FILES ${gen_dir}/vantrel3-results-host.service
-  DESTINATION lib/systemd/system COMPONENT results-host)
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(etc /etc)
+  else()
+    set(etc \"\${CMAKE_INSTALL_PREFIX}/etc\")
+  endif()
+  set(VANTREL_HOST_CONFIG \"\${etc}/default/vantrel3-results-host\")
+  set(CMAKE_INSTALL_FULL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  configure_file(${pkg_dir}/vantrel3-results-host.service.in ${gen_dir}/install/vantrel3-results-host.service @ONLY)
+  file(INSTALL ${pkg_dir}/vantrel3-results-host.default DESTINATION \"\${etc}/default\"
+    RENAME vantrel3-results-host)
+  file(INSTALL ${gen_dir}/install/vantrel3-results-host.service
+    DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+" COMPONENT results-host)

@@ -27,6 +27,11 @@ for size in $sizes; do
 done
 [[ -f $share/icons/hicolor/scalable/apps/vantrel3.svg ]] || fail "no SVG icon"
 
+# The service's paths follow the prefix given at install time.
+grep -qx "ExecStart=$prefix/bin/vantrel3-results-host .*" "$prefix/lib/systemd/system/vantrel3-results-host.service" ||
+  fail "the unit does not start $prefix/bin/vantrel3-results-host"
+[[ -f $prefix/etc/vantrel3/results-host.conf ]] || fail "no settings file for the results host"
+
 for page in vantrel3 vantrel3-bench vantrel3-results-host; do
   warnings=$(LC_ALL=C.UTF-8 man --warnings -l "$share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "$page.1: $warnings"

@@ -28,7 +28,30 @@ out=$(/usr/bin/python3 "$tmp/root/usr/bin/vantrel3-results-host" --help) || fail
 [[ -f $tmp/root/usr/lib/systemd/system/vantrel3-results-host.service ]] || fail "no systemd unit"
 dpkg-deb --ctrl-tarfile "$host" | tar -x -C "$tmp" ./conffiles
 grep -qx /etc/default/vantrel3-results-host "$tmp/conffiles" || fail "settings not a conffile"
-if dpkg-deb --ctrl-tarfile "$host" | tar -t | grep -q postinst; then fail "the host package has a postinst"; fi
+for script in postinst prerm postrm; do
+  dpkg-deb --ctrl-tarfile "$host" | tar -t | grep -qx "./$script" || fail "the host package has no $script"
+done
+dpkg-deb -f "$program" Suggests | grep -q vantrel3-results-host || fail "vantrel3 does not suggest the host"
 
 lintian --fail-on error "$program" "$host" || fail "lintian"
+
+# Installed, removed, then purged in one command, as an administrator would: the service's
+# enable link and data stay until the purge and nothing is left after it. Only as root, and
+# never over packages already installed here.
+if [[ $(id -u) == 0 ]] && ! dpkg -s vantrel3 >/dev/null 2>&1 && ! dpkg -s vantrel3-results-host >/dev/null 2>&1; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y -qq --no-install-recommends "$program" "$host" >/dev/null 2>&1 || fail "apt-get install"
+  # What "systemctl enable" leaves, made by hand: systemd need not run here.
+  mkdir -p /etc/systemd/system/multi-user.target.wants
+  ln -sf /lib/systemd/system/vantrel3-results-host.service /etc/systemd/system/multi-user.target.wants/
+  mkdir -p /var/lib/vantrel3-results-host/results && echo kept >/var/lib/vantrel3-results-host/results/compare.zip
+  apt-get remove -y -qq vantrel3 vantrel3-results-host >/dev/null 2>&1 || fail "apt-get remove"
+  [[ -f /var/lib/vantrel3-results-host/results/compare.zip ]] || fail "remove took the host's data"
+  apt-get purge -y -qq vantrel3 vantrel3-results-host >/dev/null 2>&1 || fail "apt-get purge of both after a remove"
+  for left in /etc/vantrel3 /etc/default/vantrel3-results-host /var/lib/vantrel3-results-host \
+      /etc/systemd/system/multi-user.target.wants/vantrel3-results-host.service /usr/bin/vantrel3; do
+    [[ ! -e $left && ! -L $left ]] || fail "$left left after purge"
+  done
+  if dpkg -s vantrel3 >/dev/null 2>&1 || dpkg -s vantrel3-results-host >/dev/null 2>&1; then fail "still known to dpkg"; fi
+fi
 echo "packages checked"

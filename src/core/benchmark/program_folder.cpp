@@ -37,7 +37,12 @@ std::filesystem::path chooseDataFolder(const std::filesystem::path& programFolde
     const std::function<bool(const std::filesystem::path&)>& isWritable,
     const std::filesystem::path& installFolder)
 {
-    if (isWritable(programFolder) && !sameFolder(programFolder, installFolder))
+    // Installed under any prefix: the menu entry lies in share/ beside bin/.
+    std::error_code probe;
+    const bool installed = sameFolder(programFolder, installFolder)
+        || std::filesystem::exists(
+            programFolder / ".." / "share" / "applications" / "vantrel3.desktop", probe);
+    if (isWritable(programFolder) && !installed)
         return programFolder;
     const std::filesystem::path userFolder = userDataFolder();
     if (userFolder.empty())

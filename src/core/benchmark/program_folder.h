@@ -17,8 +17,8 @@ std::filesystem::path userDataFolder();
 // The folder for the score file and the local copy of the results file: the program's
 // own folder while the program may write there (a copy in the build folder or unpacked
 // anywhere keeps its files beside it), else the user's data folder, created here. An
-// installed copy (in installFolder) always uses the user's data folder, even for root,
-// who may write into /usr/bin. When the data folder cannot be made, the program's
+// installed copy (in installFolder, or under any prefix: share/applications/vantrel3.desktop
+// beside its bin/) always uses the user's data folder, even for root, who may write into /usr/bin. When the data folder cannot be made, the program's
 // folder, where loading and saving fail softly.
 std::filesystem::path chooseDataFolder(const std::filesystem::path& programFolder,
     const std::function<bool(const std::filesystem::path&)>& isWritable = folderIsWritable,

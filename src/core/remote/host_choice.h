@@ -19,10 +19,10 @@ struct ChosenHost {
 };
 
 // The settings files: $XDG_CONFIG_HOME/vantrel3/results-host.conf (~/.config when unset)
-// and /etc/vantrel3/results-host.conf. Each holds lines "web = HOST:PORT" and
+// and the system's (/etc/vantrel3/results-host.conf for an installed package). Each holds lines "web = HOST:PORT" and
 // "ftp = HOST:PORT"; "#" starts a comment.
 std::string userHostSettingsPath(const std::function<const char*(const char*)>& getenv);
-inline constexpr const char* kSystemHostSettingsPath = "/etc/vantrel3/results-host.conf";
+inline constexpr const char* kSystemHostSettingsPath = VANTREL_SYSTEM_HOST_SETTINGS;
 
 // Chooses each address from the first place that names it. getenv is the process's
 // environment (tests hand in their own); the flags are what the command line gave.

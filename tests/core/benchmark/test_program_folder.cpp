@@ -53,7 +53,14 @@ TEST(ProgramFolder, InstalledCopyUsesTheUserDataFolderEvenWhenItMayWriteBesideIt
 {
     test::TempDir bin, data;
     const ScopedEnv xdg("XDG_DATA_HOME", data.path());
-    EXPECT_EQ(chooseDataFolder(bin.path(), folderIsWritable, bin.path() + "/."), fs::path(data.file("vantrel3")));
+    EXPECT_EQ(
+        chooseDataFolder(bin.path(), folderIsWritable, bin.path() + "/."), fs::path(data.file("vantrel3")));
+    // Installed under another prefix than the one built for (cmake --install --prefix ~/.local).
+    test::TempDir prefix;
+    fs::create_directories(prefix.file("bin"));
+    fs::create_directories(prefix.file("share/applications"));
+    test::writeFile(prefix.file("share/applications/vantrel3.desktop"), "");
+    EXPECT_EQ(chooseDataFolder(prefix.file("bin")), fs::path(data.file("vantrel3")));
 }
 
 TEST(ProgramFolder, UnwritableProgramFolderUsesTheUserDataFolderCreatedOnFirstUse)
