@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -258,16 +259,19 @@ void frmMain::Form_Load()
 void frmMain::opnButton_Click(int Index)
 {
     switch (Index) {
-    case 0:
+    case 0: {
         Timer1->stop();
         lblScore->setText(QStringLiteral("Benchmarking..."));
-        Score = m_run(*this).score;
+        const BenchmarkResult result = m_run(*this);
+        Score = result.score;
         // Even a score of 0 is shown as a number here: the run did happen.
         lblScore->setText(QString::fromStdString(ScoreCaption(Score)));
+        noteDisturbance(result);
         // Kept at once, so that a crash or a kill later on does not lose it. A folder that
         // can't be written is reported once, at exit.
         saveScoreFile();
         return;
+    }
     case 1:
         if (Score == 0) {
             showMessage(
@@ -295,6 +299,22 @@ void frmMain::opnButton_Click(int Index)
         return;
     }
     ResetButtons();
+}
+
+void frmMain::noteDisturbance(const BenchmarkResult& result)
+{
+    QString note;
+    for (const std::string& line : disturbanceLines(result)) {
+        QString sentence = QString::fromStdString(line);
+        sentence[0] = sentence[0].toUpper();
+        note += sentence + QStringLiteral(".\n");
+    }
+    if (!note.isEmpty())
+        note += QStringLiteral("Run the benchmark again for a fair score.");
+    lblScore->setToolTip(note);
+    // Shown once without waiting for the mouse; it goes by itself, and stays on the label.
+    if (!note.isEmpty() && lblScore->isVisible())
+        QToolTip::showText(lblScore->mapToGlobal(lblScore->rect().center()), note, lblScore);
 }
 
 void frmMain::Timer1_Timer()
