@@ -303,14 +303,23 @@ void frmMain::opnButton_Click(int Index)
 
 void frmMain::noteDisturbance(const BenchmarkResult& result)
 {
-    QString note;
-    for (const std::string& line : disturbanceLines(result)) {
-        QString sentence = QString::fromStdString(line);
-        sentence[0] = sentence[0].toUpper();
-        note += sentence + QStringLiteral(".\n");
+    // The test that lost most says enough; the console lists them all.
+    int worst = 0;
+    for (int test = 1; test <= kTestCount; ++test) {
+        const TestDisturbance& figures = result.disturbance[static_cast<std::size_t>(test - 1)];
+        if (figures.disturbed()
+            && (worst == 0
+                || figures.processorShare()
+                    < result.disturbance[static_cast<std::size_t>(worst - 1)].processorShare()))
+            worst = test;
     }
-    if (!note.isEmpty())
-        note += QStringLiteral("Run the benchmark again for a fair score.");
+    QString note;
+    if (worst != 0) {
+        note = QString::fromStdString(
+            disturbanceLine(worst, result.disturbance[static_cast<std::size_t>(worst - 1)]));
+        note[0] = note[0].toUpper();
+        note += QStringLiteral(".\nRun the benchmark again for a fair score.");
+    }
     lblScore->setToolTip(note);
     // Shown once without waiting for the mouse; it goes by itself, and stays on the label.
     if (!note.isEmpty() && lblScore->isVisible())
