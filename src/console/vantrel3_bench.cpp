@@ -77,11 +77,11 @@ int main(int argc, char** argv)
                                       : std::string();
         });
     app.add_flag("--json", json, "Print one JSON object instead of text lines");
-    std::string placementText = kPlacements[0];
+    std::string placementText = kPlacements[1];
     app.add_option("--placement", placementText,
-           "Where a run's thread may go, for measuring the benchmark itself: pinned (kept on the core "
-           "found fastest just before test 1), started (started there, then left to the scheduler) "
-           "or free (left to the scheduler)")
+           "Where a run's thread may go, for measuring the benchmark itself: started (on the core found "
+           "fastest just before test 1, then left to the scheduler), pinned (kept on that core) or free "
+           "(left to the scheduler)")
         ->capture_default_str()
         ->check(CLI::IsMember({ kPlacements[0], kPlacements[1], kPlacements[2] }));
     auto* submitFlag = app.add_flag("--submit", submit, "Submit the score to the results host");
@@ -117,9 +117,9 @@ int main(int argc, char** argv)
     }
 
     const int count = runCount(runsText);
-    vantrel::CorePlacement placement = vantrel::CorePlacement::Pinned;
-    if (placementText == kPlacements[1])
-        placement = vantrel::CorePlacement::Started;
+    vantrel::CorePlacement placement = vantrel::CorePlacement::Started;
+    if (placementText == kPlacements[0])
+        placement = vantrel::CorePlacement::Pinned;
     else if (placementText == kPlacements[2])
         placement = vantrel::CorePlacement::Free;
     std::vector<vantrel::MeasuredRun> runs;

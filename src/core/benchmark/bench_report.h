@@ -36,7 +36,7 @@ struct MeasuredRun {
 };
 
 // One real run, timed.
-MeasuredRun measureRun(CorePlacement placement = CorePlacement::Pinned);
+MeasuredRun measureRun(CorePlacement placement = CorePlacement::Started);
 
 // "matrix_addition_steps" and the like: the test's name in lower case, words joined by '_'.
 std::string testKey(int test);

@@ -83,8 +83,8 @@ BenchmarkResult RunBenchmark(BenchmarkProgress& progress, CorePlacement placemen
 {
     // A core can be slowed for many seconds by work beside it (another program on its sibling
     // hyperthread, or another guest's on the host's), and hybrid processors mix fast and slow
-    // cores: the run takes whichever core is fastest just before it starts, instead of the one
-    // the scheduler happened to pick.
+    // cores: the run starts on whichever core is fastest just before it starts, instead of the
+    // one the scheduler happened to pick.
     std::optional<CorePin> pin;
     if (placement != CorePlacement::Free)
         pin.emplace(fastestCore(allowedCores(), probeSpeed));

@@ -53,7 +53,9 @@ inline double ScoreFromCount(std::uint64_t count)
     return static_cast<double>(count / 256);
 }
 
-// Where a run's thread may go once the fastest core has been found.
+// Where a run's thread may go once the fastest core has been found. Started: kept to one core,
+// a run cannot leave work that arrives there later, where the scheduler would move it away
+// (README, "Measuring the benchmark itself").
 enum class CorePlacement {
     Pinned, // kept on the fastest core for the whole run
     Started, // moved to the fastest core, then left to the scheduler
@@ -61,6 +63,6 @@ enum class CorePlacement {
 };
 
 // One run with the real clock, random generator, pow and sqrt, each test watched for disturbance.
-BenchmarkResult RunBenchmark(BenchmarkProgress& progress, CorePlacement placement = CorePlacement::Pinned);
+BenchmarkResult RunBenchmark(BenchmarkProgress& progress, CorePlacement placement = CorePlacement::Started);
 
 } // namespace vantrel

@@ -341,12 +341,12 @@ public:
     std::vector<std::vector<int>> coresAtYield;
 };
 
-TEST(RealRun, CountsWholePassesYieldsThirteenTimesAndKeepsToOneCore)
+TEST(RealRun, CountsWholePassesYieldsThirteenTimesAndWhenPinnedKeepsToOneCore)
 {
     const std::vector<int> before = allowedCores();
     EventLog log;
     AffinityProgress progress(log);
-    const BenchmarkResult result = RunBenchmark(progress);
+    const BenchmarkResult result = RunBenchmark(progress, CorePlacement::Pinned);
 
     std::uint64_t sum = 0;
     for (std::size_t k = 0; k < kTestCount; ++k) {
