@@ -69,8 +69,8 @@ int main(int argc, char** argv)
     vantrel::ResultRecord record;
     vantrel::ResultsHost host;
     app.add_option("--runs", runsText,
-           "Runs to make (1 to 1000), or auto: repeat until the scores vary "
-           "by at most 1 %, 3 to 15 runs; the score is their median")
+           "Runs to make (1 to 1000), or auto: repeat until 3 or more undisturbed runs vary by at most "
+           "1 %, at most 15 runs; the score is the median of the undisturbed runs")
         ->type_name("N|auto")
         ->check([](const std::string& text) {
             return runCount(text) < 0 ? std::string("expects a count from 1 to 1000 or auto, not " + text)

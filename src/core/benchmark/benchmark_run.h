@@ -48,14 +48,11 @@ struct BenchmarkResult {
 std::vector<std::string> disturbanceLines(const BenchmarkResult& result);
 
 // floor(count / 256), exact for any count.
-inline double ScoreFromCount(std::uint64_t count)
-{
-    return static_cast<double>(count / 256);
-}
+inline double ScoreFromCount(std::uint64_t count) { return static_cast<double>(count / 256); }
 
-// Where a run's thread may go once the fastest core has been found. Started: kept to one core,
-// a run cannot leave work that arrives there later, where the scheduler would move it away
-// (README, "Measuring the benchmark itself").
+// Where a run's thread may go once the fastest core has been found. Runs are started there: kept
+// there, a run could not leave work that arrives on that core later, as the scheduler would
+// move it (README, "Pinned or left to the scheduler").
 enum class CorePlacement {
     Pinned, // kept on the fastest core for the whole run
     Started, // moved to the fastest core, then left to the scheduler
