@@ -48,7 +48,10 @@ struct BenchmarkResult {
 std::vector<std::string> disturbanceLines(const BenchmarkResult& result);
 
 // floor(count / 256), exact for any count.
-inline double ScoreFromCount(std::uint64_t count) { return static_cast<double>(count / 256); }
+inline double ScoreFromCount(std::uint64_t count)
+{
+    return static_cast<double>(count / 256);
+}
 
 // Where a run's thread may go once the fastest core has been found. Runs are started there: kept
 // there, a run could not leave work that arrives on that core later, as the scheduler would

@@ -376,7 +376,8 @@ void frmMain::closeEvent(QCloseEvent* event)
     // say so once, then end all the same.
     if (!saveScoreFile()) {
         const QString path = MyPath + QLatin1String(kScoreFileName);
-        showMessage(this, QStringLiteral("The score could not be saved in %1.").arg(path), QStringLiteral("Error"));
+        showMessage(
+            this, QStringLiteral("The score could not be saved in %1.").arg(path), QStringLiteral("Error"));
     }
     event->accept();
     m_endProgram();
