@@ -1,8 +1,8 @@
 // Runs the benchmark without a window: prints what every test counted and how long it took,
 // as text or JSON, and can submit the score to the results host like the submission window.
+#include "console/console_args.h"
 #include "core/benchmark/bench_json.h"
 #include "core/benchmark/bench_report.h"
-#include "console/console_args.h"
 #include "core/benchmark/score_file.h"
 #include "core/submit/submission.h"
 
@@ -39,6 +39,9 @@ int runCount(const std::string& text)
     return runs;
 }
 
+// The --placement words, in the order of CorePlacement.
+constexpr const char* kPlacements[] = { "pinned", "started", "free" };
+
 std::string stageText(vantrel::SubmitStage stage, const vantrel::ResultsHost& host)
 {
     switch (stage) {
@@ -66,15 +69,25 @@ int main(int argc, char** argv)
     vantrel::ResultRecord record;
     vantrel::ResultsHost host;
     app.add_option("--runs", runsText,
-           "Runs to make (1 to 1000), or auto: repeat until the scores vary "
-           "by at most 1 %, 3 to 15 runs; the score is their median")
+           "Runs to make (1 to 1000), or auto: repeat until 3 or more undisturbed runs vary by at most "
+           "1 %, at most 15 runs; the score is the median of the undisturbed runs")
         ->type_name("N|auto")
         ->check([](const std::string& text) {
             return runCount(text) < 0 ? std::string("expects a count from 1 to 1000 or auto, not " + text)
                                       : std::string();
         });
     app.add_flag("--json", json, "Print one JSON object instead of text lines");
+    std::string placementText = kPlacements[1];
+    app.add_option("--placement", placementText,
+           "Where a run's thread may go, for measuring the benchmark itself: started (on the core found "
+           "fastest just before test 1, then left to the scheduler), pinned (kept on that core) or free "
+           "(left to the scheduler)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({ kPlacements[0], kPlacements[1], kPlacements[2] }));
     auto* submitFlag = app.add_flag("--submit", submit, "Submit the score to the results host");
+    bool force = false;
+    app.add_flag("--force", force, "Submit even a score that other work on the machine disturbed")
+        ->needs(submitFlag);
     app.add_option("--name", record.name, "Your name (or nickname), for --submit")->needs(submitFlag);
     app.add_option("--email", record.email, "Your e-mail address, for --submit (optional)")
         ->needs(submitFlag);
@@ -104,28 +117,45 @@ int main(int argc, char** argv)
     }
 
     const int count = runCount(runsText);
+    vantrel::CorePlacement placement = vantrel::CorePlacement::Started;
+    if (placementText == kPlacements[0])
+        placement = vantrel::CorePlacement::Pinned;
+    else if (placementText == kPlacements[2])
+        placement = vantrel::CorePlacement::Free;
     std::vector<vantrel::MeasuredRun> runs;
-    std::vector<double> scores;
     std::optional<vantrel::RunsEnd> end;
     for (int i = 1; count == 0 ? !end : i <= count; ++i) {
-        runs.push_back(vantrel::measureRun());
-        scores.push_back(runs.back().result.score);
+        runs.push_back(vantrel::measureRun(placement));
         if (count == 0)
-            end = vantrel::autoRunsEnd(scores);
+            end = vantrel::autoRunsEnd(runs);
         if (!json)
             print((count != 1 ? "run: " + std::to_string(i) + "\n" : std::string())
                 + vantrel::formatRun(runs.back()));
     }
     if (!json && runs.size() > 1)
-        print(vantrel::formatSummary(scores, end));
+        print(vantrel::formatSummary(runs, end));
+    // Why a score is lower than the machine can do, in words, beside the figures.
+    std::string said = vantrel::formatDisturbance(runs, end);
+    for (std::size_t from = 0, to; (to = said.find('\n', from)) != std::string::npos; from = to + 1)
+        progress(said.substr(from, to - from));
     nlohmann::ordered_json out;
     if (json)
         out = vantrel::runsJson(runs, end, vantrel::describeMachine());
+    const vantrel::RunsSummary summary = vantrel::summarizeRuns(runs);
 
     int status = 0;
-    if (submit) {
+    if (submit && !force && !vantrel::scoreTrusted(summary, end)) {
+        // A disturbed score would go into the shared results as this machine's, for everyone.
+        std::string why = "the machine was too busy to measure";
+        if (summary.disturbed)
+            why = runs.size() == 1 ? "the run was disturbed" : "every run was disturbed";
+        progress("not submitted: " + why
+            + ", so the score is lower than this machine can do; run it again when the machine is quiet, "
+              "or add --force to submit it anyway");
+        status = 1;
+    } else if (submit) {
         // Scores are whole numbers; the median of an even count of runs may not be.
-        record.score = std::floor(vantrel::medianOf(scores));
+        record.score = std::floor(summary.median);
         vantrel::SubmitOptions options;
         options.host = host;
         options.progress = [&host](vantrel::SubmitStage stage) { progress(stageText(stage, host)); };

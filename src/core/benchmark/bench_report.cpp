@@ -53,11 +53,11 @@ void MeasuringProgress::yield()
     }
 }
 
-MeasuredRun measureRun()
+MeasuredRun measureRun(CorePlacement placement)
 {
     MeasuringProgress progress;
     MeasuredRun run;
-    run.result = RunBenchmark(progress);
+    run.result = RunBenchmark(progress, placement);
     run.seconds = progress.seconds();
     return run;
 }
@@ -78,6 +78,7 @@ std::string formatRun(const MeasuredRun& run)
         text += line(testKey(test) + "_steps", std::to_string(run.result.steps[i]));
         text += line(testKey(test) + "_seconds", fixed(run.seconds[i], 6));
     }
+    text += line("disturbed", run.result.disturbed() ? "yes" : "no");
     text += line("count", std::to_string(run.result.count));
     text += line("score", FormatGeneralNumber(run.result.score));
     return text;
@@ -108,33 +109,92 @@ double coefficientOfVariation(const std::vector<double>& values)
     return std::sqrt(squares / n) / mean;
 }
 
-std::optional<RunsEnd> autoRunsEnd(const std::vector<double>& scores)
+RunsSummary summarizeRuns(const std::vector<MeasuredRun>& runs)
 {
-    const int runs = static_cast<int>(scores.size());
-    if (runs < kAutoRunsMin)
-        return std::nullopt;
-    if (coefficientOfVariation(scores) <= kAutoRunsCv)
+    std::vector<double> all;
+    std::vector<double> undisturbed;
+    for (const MeasuredRun& run : runs) {
+        all.push_back(run.result.score);
+        if (!run.result.disturbed())
+            undisturbed.push_back(run.result.score);
+    }
+    RunsSummary summary;
+    summary.runs = runs.size();
+    summary.setAside = all.size() - undisturbed.size();
+    summary.disturbed = undisturbed.empty() && !all.empty();
+    const std::vector<double>& counted = undisturbed.empty() ? all : undisturbed;
+    summary.median = medianOf(counted);
+    summary.cv = coefficientOfVariation(counted);
+    return summary;
+}
+
+std::optional<RunsEnd> autoRunsEnd(const std::vector<MeasuredRun>& runs)
+{
+    const RunsSummary summary = summarizeRuns(runs);
+    const int made = static_cast<int>(summary.runs);
+    const int undisturbed = static_cast<int>(summary.runs - summary.setAside);
+    if (undisturbed >= kAutoRunsMin && summary.cv <= kAutoRunsCv)
         return RunsEnd::Steady;
-    if (runs >= kAutoRunsMax)
+    if (undisturbed + (kAutoRunsMax - made) < kAutoRunsMin)
+        return RunsEnd::TooBusy;
+    if (made >= kAutoRunsMax)
         return RunsEnd::MaxRuns;
     return std::nullopt;
 }
 
 std::string runsEndName(RunsEnd end)
 {
-    return end == RunsEnd::Steady ? "cv_at_most_1_percent" : "max_15_runs";
+    switch (end) {
+    case RunsEnd::Steady:
+        return "cv_at_most_1_percent";
+    case RunsEnd::MaxRuns:
+        return "max_15_runs";
+    case RunsEnd::TooBusy:
+        return "too_busy";
+    }
+    return {};
 }
 
-std::string formatSummary(const std::vector<double>& scores, std::optional<RunsEnd> end)
+bool scoreTrusted(const RunsSummary& summary, std::optional<RunsEnd> end)
 {
-    const double median = medianOf(scores);
+    return !summary.disturbed && (!end || *end == RunsEnd::Steady);
+}
+
+std::string formatSummary(const std::vector<MeasuredRun>& runs, std::optional<RunsEnd> end)
+{
+    const RunsSummary summary = summarizeRuns(runs);
     std::string text;
-    text += line("runs", std::to_string(scores.size()));
-    text += line("median_score", FormatGeneralNumber(median));
-    text += line("score_cv_percent", fixed(coefficientOfVariation(scores) * 100, 3));
+    text += line("runs", std::to_string(summary.runs));
+    text += line("disturbed_runs", std::to_string(summary.setAside));
+    text += line("median_score", FormatGeneralNumber(summary.median));
+    text += line("score_cv_percent", fixed(summary.cv * 100, 3));
     if (end)
         text += line("ended_by", runsEndName(*end));
-    text += line("score", FormatGeneralNumber(median));
+    text += line("disturbed", summary.disturbed ? "yes" : "no");
+    text += line("score", FormatGeneralNumber(summary.median));
+    return text;
+}
+
+std::string formatDisturbance(const std::vector<MeasuredRun>& runs, std::optional<RunsEnd> end)
+{
+    std::string text;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        for (const std::string& said : disturbanceLines(runs[i].result))
+            text += (runs.size() > 1 ? "run " + std::to_string(i + 1) + ": " : std::string()) + said + "\n";
+    }
+    const RunsSummary summary = summarizeRuns(runs);
+    const std::string of = std::to_string(summary.setAside) + " of " + std::to_string(summary.runs) + " runs";
+    if (end == RunsEnd::TooBusy)
+        return text + "the machine is too busy to measure: " + of + " were disturbed\n";
+    if (end == RunsEnd::MaxRuns)
+        return text + "the machine is too busy to measure: after " + std::to_string(summary.runs)
+            + " runs the undisturbed scores still vary by " + fixed(summary.cv * 100, 1) + " %\n";
+    if (summary.runs > 1 && summary.disturbed)
+        return text + "all " + std::to_string(summary.runs)
+            + " runs were disturbed: their median is lower than this machine can score\n";
+    if (summary.runs > 1 && summary.setAside > 0)
+        return text + of + (summary.setAside == 1 ? " was" : " were")
+            + " disturbed and left out of the median\n";
     return text;
 }
 

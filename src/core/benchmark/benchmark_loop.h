@@ -176,4 +176,59 @@ BenchmarkResult RunBenchmarkWith(
     return result;
 }
 
+// Passes every progress call on, and samples the thread just after a test's yield and just before
+// the ClearStatus that ends it: around the timed loop, never inside it, and without the
+// window's own event handling.
+class DisturbanceWatch : public BenchmarkProgress {
+public:
+    DisturbanceWatch(BenchmarkProgress& shown, ThreadMeter& meter)
+        : m_shown(shown)
+        , m_meter(meter)
+    {
+    }
+
+    void ClearStatus() override
+    {
+        if (m_watching)
+            m_tests[static_cast<std::size_t>(m_current - 1)] = disturbanceBetween(m_begin, m_meter.sample());
+        m_watching = false;
+        m_current = 0;
+        m_shown.ClearStatus();
+    }
+
+    void markCurrent(int test) override
+    {
+        m_current = test >= 1 && test <= kTestCount ? test : 0;
+        m_shown.markCurrent(test);
+    }
+
+    void yield() override
+    {
+        m_shown.yield();
+        if (m_current != 0 && !m_watching) {
+            m_begin = m_meter.sample();
+            m_watching = true;
+        }
+    }
+
+    const std::array<TestDisturbance, kTestCount>& tests() const { return m_tests; }
+
+private:
+    BenchmarkProgress& m_shown;
+    ThreadMeter& m_meter;
+    std::array<TestDisturbance, kTestCount> m_tests {};
+    ThreadSample m_begin;
+    int m_current = 0; // test marked current, 0 for none
+    bool m_watching = false;
+};
+
+// Runs run(watchedProgress) with every test watched through meter; the figures land in the result.
+template <class Run> BenchmarkResult RunWatched(BenchmarkProgress& progress, ThreadMeter& meter, Run&& run)
+{
+    DisturbanceWatch watch(progress, meter);
+    BenchmarkResult result = run(static_cast<BenchmarkProgress&>(watch));
+    result.disturbance = watch.tests();
+    return result;
+}
+
 } // namespace vantrel

@@ -5,7 +5,9 @@
 #include "core/benchmark/page_offset.h"
 #include "core/benchmark/real_services.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace vantrel {
 
@@ -60,18 +62,43 @@ float nextRandom()
     return static_cast<float>(randomState >> 40) * 0x1p-24f;
 }
 
-BenchmarkResult RunBenchmark(BenchmarkProgress& progress)
+bool BenchmarkResult::disturbed() const
+{
+    return std::any_of(
+        disturbance.begin(), disturbance.end(), [](const TestDisturbance& t) { return t.disturbed(); });
+}
+
+std::vector<std::string> disturbanceLines(const BenchmarkResult& result)
+{
+    std::vector<std::string> lines;
+    for (int test = 1; test <= kTestCount; ++test) {
+        std::string line = disturbanceLine(test, result.disturbance[static_cast<std::size_t>(test - 1)]);
+        if (!line.empty())
+            lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+BenchmarkResult RunBenchmark(BenchmarkProgress& progress, CorePlacement placement)
 {
     // A core can be slowed for many seconds by work beside it (another program on its sibling
     // hyperthread, or another guest's on the host's), and hybrid processors mix fast and slow
-    // cores: the run takes whichever core is fastest just before it starts, instead of the one
-    // the scheduler happened to pick, and keeps to it.
-    const CorePin pin(fastestCore(allowedCores(), probeSpeed));
-    // The same place in every start, with or without a window, so the score does not depend on
-    // where the stack happened to land.
-    return callAtPageOffset(kRunPageOffset, [&] {
-        RealServices services;
-        return RunBenchmarkWith(services, progress);
+    // cores: the run starts on whichever core is fastest just before it starts, instead of the
+    // one the scheduler happened to pick.
+    std::optional<CorePin> pin;
+    if (placement != CorePlacement::Free)
+        pin.emplace(fastestCore(allowedCores(), probeSpeed));
+    // A thread stays on the core it was moved to until the scheduler has a reason to move it.
+    if (placement == CorePlacement::Started)
+        pin.reset();
+    KernelThreadMeter meter;
+    return RunWatched(progress, meter, [&](BenchmarkProgress& watched) {
+        // The same place in every start, with or without a window, so the score does not depend
+        // on where the stack happened to land.
+        return callAtPageOffset(kRunPageOffset, [&] {
+            RealServices services;
+            return RunBenchmarkWith(services, watched);
+        });
     });
 }
 

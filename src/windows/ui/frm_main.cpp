@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QToolTip>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -258,16 +259,19 @@ void frmMain::Form_Load()
 void frmMain::opnButton_Click(int Index)
 {
     switch (Index) {
-    case 0:
+    case 0: {
         Timer1->stop();
         lblScore->setText(QStringLiteral("Benchmarking..."));
-        Score = m_run(*this).score;
+        const BenchmarkResult result = m_run(*this);
+        Score = result.score;
         // Even a score of 0 is shown as a number here: the run did happen.
         lblScore->setText(QString::fromStdString(ScoreCaption(Score)));
+        noteDisturbance(result);
         // Kept at once, so that a crash or a kill later on does not lose it. A folder that
         // can't be written is reported once, at exit.
         saveScoreFile();
         return;
+    }
     case 1:
         if (Score == 0) {
             showMessage(
@@ -295,6 +299,31 @@ void frmMain::opnButton_Click(int Index)
         return;
     }
     ResetButtons();
+}
+
+void frmMain::noteDisturbance(const BenchmarkResult& result)
+{
+    // The test that lost most says enough; the console lists them all.
+    int worst = 0;
+    for (int test = 1; test <= kTestCount; ++test) {
+        const TestDisturbance& figures = result.disturbance[static_cast<std::size_t>(test - 1)];
+        if (figures.disturbed()
+            && (worst == 0
+                || figures.processorShare()
+                    < result.disturbance[static_cast<std::size_t>(worst - 1)].processorShare()))
+            worst = test;
+    }
+    QString note;
+    if (worst != 0) {
+        note = QString::fromStdString(
+            disturbanceLine(worst, result.disturbance[static_cast<std::size_t>(worst - 1)]));
+        note[0] = note[0].toUpper();
+        note += QStringLiteral(".\nRun the benchmark again for a fair score.");
+    }
+    lblScore->setToolTip(note);
+    // Shown once without waiting for the mouse; it goes by itself, and stays on the label.
+    if (!note.isEmpty() && lblScore->isVisible())
+        QToolTip::showText(lblScore->mapToGlobal(lblScore->rect().center()), note, lblScore);
 }
 
 void frmMain::Timer1_Timer()
@@ -347,7 +376,8 @@ void frmMain::closeEvent(QCloseEvent* event)
     // say so once, then end all the same.
     if (!saveScoreFile()) {
         const QString path = MyPath + QLatin1String(kScoreFileName);
-        showMessage(this, QStringLiteral("The score could not be saved in %1.").arg(path), QStringLiteral("Error"));
+        showMessage(
+            this, QStringLiteral("The score could not be saved in %1.").arg(path), QStringLiteral("Error"));
     }
     event->accept();
     m_endProgram();

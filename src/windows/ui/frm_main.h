@@ -79,6 +79,9 @@ protected:
 
 private:
     void buildControls();
+    // After a run that other work disturbed, the score label says why the score is low, in its
+    // tool-tip: the score is kept all the same, and the window's layout and texts stay.
+    void noteDisturbance(const BenchmarkResult& result);
     void setStatusBold(int index, bool bold);
     void setCaptionColor(int index, const QColor& color);
     int buttonIndex(QObject* object) const;

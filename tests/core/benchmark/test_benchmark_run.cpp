@@ -1,5 +1,6 @@
 #include "core/benchmark/benchmark_loop.h"
 #include "core/benchmark/benchmark_run.h"
+#include "core/benchmark/core_choice.h"
 #include "core/benchmark/page_offset.h"
 #include "core/benchmark/real_services.h"
 
@@ -184,7 +185,8 @@ TEST(BenchmarkRun, EndOfTheSecondIsRoundedToSinglePrecision)
     // Past the script the clock jumps ahead, so a faulty loop still ends.
     ScriptedServices services { log, [readings, next = std::size_t { 0 }]() mutable {
                                    const std::size_t i = next++;
-                                   return i < readings.size() ? readings[i] : 1e6f + 4.0f * static_cast<float>(i);
+                                   return i < readings.size() ? readings[i]
+                                                              : 1e6f + 4.0f * static_cast<float>(i);
                                } };
     const BenchmarkResult result = RunBenchmarkWith(services, progress);
     EXPECT_EQ(result.count, 0u);
@@ -273,9 +275,8 @@ INSTANTIATE_TEST_SUITE_P(Counts, ScoreFromCountTest,
 {
     volatile char* used = static_cast<char*>(__builtin_alloca(depth + 1));
     used[0] = 0;
-    return callAtPageOffset(0x700, [] {
-        return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) % kPageSize;
-    });
+    return callAtPageOffset(
+        0x700, [] { return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) % kPageSize; });
 }
 
 TEST(PageOffset, TheCalledFrameLandsAtTheSamePlaceWhateverTheCallersDepth)
@@ -328,11 +329,24 @@ TEST(RealServices, ClockReadsLocalSecondsSinceMidnight)
     }
 }
 
-TEST(RealRun, CountsWholePassesAndYieldsThirteenTimes)
+// Records, at every yield, the cores the thread may run on: a yield comes just before each test.
+class AffinityProgress : public RecordingProgress {
+public:
+    using RecordingProgress::RecordingProgress;
+    void yield() override
+    {
+        RecordingProgress::yield();
+        coresAtYield.push_back(allowedCores());
+    }
+    std::vector<std::vector<int>> coresAtYield;
+};
+
+TEST(RealRun, CountsWholePassesYieldsThirteenTimesAndWhenPinnedKeepsToOneCore)
 {
+    const std::vector<int> before = allowedCores();
     EventLog log;
-    RecordingProgress progress(log);
-    const BenchmarkResult result = RunBenchmark(progress);
+    AffinityProgress progress(log);
+    const BenchmarkResult result = RunBenchmark(progress, CorePlacement::Pinned);
 
     std::uint64_t sum = 0;
     for (std::size_t k = 0; k < kTestCount; ++k) {
@@ -346,6 +360,14 @@ TEST(RealRun, CountsWholePassesAndYieldsThirteenTimes)
     EXPECT_EQ(log.compressed(),
         "clear mark1 yield clear mark2 yield clear mark3 yield clear mark4 yield "
         "clear mark5 yield clear mark6 yield clear");
+
+    // The thread may stay on the chosen core by chance; only its allowed cores show the pin.
+    ASSERT_EQ(progress.coresAtYield.size(), std::size_t(kTestCount));
+    for (std::size_t k = 0; k < kTestCount; ++k) {
+        EXPECT_EQ(progress.coresAtYield[k].size(), 1u) << "test " << k + 1 << " was not kept to one core";
+        EXPECT_EQ(progress.coresAtYield[k], progress.coresAtYield[0]) << "test " << k + 1 << " moved";
+    }
+    EXPECT_EQ(allowedCores(), before) << "the run did not give the thread its cores back";
 }
 
 } // namespace

@@ -8,7 +8,44 @@
 #include <limits>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+namespace {
+
+// Every fsync of the process while a test watches: the file synced, and what the score file
+// held at that moment. Only the order of syncs and rename shows whether a power cut could
+// leave a renamed but empty file, and nothing but the calls themselves can show that order.
+struct Sync {
+    std::string path;
+    std::string scoreFileThen;
+};
+std::vector<Sync>* watchedSyncs = nullptr;
+std::string watchedScoreFile;
+
+void recordSync(int fd)
+{
+    if (!watchedSyncs)
+        return;
+    std::error_code error;
+    const auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    watchedSyncs->push_back({ path.string(), vantrel::test::readFile(watchedScoreFile) });
+}
+
+} // namespace
+
+// Stand in for the C library's, for this program only.
+extern "C" int fsync(int fd)
+{
+    recordSync(fd);
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+extern "C" int fdatasync(int fd)
+{
+    recordSync(fd);
+    return static_cast<int>(::syscall(SYS_fdatasync, fd));
+}
 
 namespace vantrel {
 namespace {
@@ -137,6 +174,58 @@ TEST(ScoreFile, ReadOnlyFileIsStillReadAndFolderWithoutWriteAccessIsSurvived)
     EXPECT_FALSE(SaveScore(locked.file(kScoreFileName), 7));
     ::chmod(locked.path().c_str(), 0755);
 }
+
+// The new file's data reaches the disk before its name replaces the old file's, and the
+// rename itself before the save reports success.
+TEST(ScoreFile, SyncsTheNewFileBeforeTheRenameAndTheFolderAfterIt)
+{
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const std::string path = dir.file(kScoreFileName);
+    const std::string old = bytes({ 0, 0, 0, 0, 0, 0, 0x59, 0x40 }) + "tail";
+    writeFile(path, old);
+    const std::string saved = bytes({ 0, 0, 0, 0, 0, 0, 0xF0, 0x3F }) + "tail";
+
+    std::vector<Sync> syncs;
+    watchedScoreFile = path;
+    watchedSyncs = &syncs;
+    const bool ok = SaveScore(path, 1);
+    watchedSyncs = nullptr;
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(readFile(path), saved);
+
+    const fs::path folder = fs::canonical(dir.path());
+    bool fileBeforeRename = false;
+    bool folderAfterRename = false;
+    for (const Sync& sync : syncs) {
+        const fs::path synced(sync.path);
+        if (synced.parent_path() == folder && synced.filename() != kScoreFileName)
+            fileBeforeRename = fileBeforeRename || sync.scoreFileThen == old;
+        if (synced == folder)
+            folderAfterRename = folderAfterRename || sync.scoreFileThen == saved;
+    }
+    EXPECT_TRUE(fileBeforeRename) << "the new file was not synced before the rename: "
+                                     "a power cut could leave an empty score file";
+    EXPECT_TRUE(folderAfterRename) << "the folder was not synced after the rename";
+}
+
+// The saved file keeps the old one's permissions, whatever the umask makes of a new file.
+class KeptModeTest : public testing::TestWithParam<mode_t> { };
+
+TEST_P(KeptModeTest, SaveKeepsTheOldFilesMode)
+{
+    TempDir dir;
+    const std::string path = dir.file(kScoreFileName);
+    writeFile(path, std::string(8, '\0'));
+    ASSERT_EQ(::chmod(path.c_str(), GetParam()), 0);
+    ASSERT_TRUE(SaveScore(path, 3));
+    struct stat after { };
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, GetParam()) << std::oct << "mode 0" << GetParam() << " not kept";
+}
+
+// A private file, and one that no common umask gives a new file.
+INSTANTIATE_TEST_SUITE_P(Modes, KeptModeTest, testing::Values(mode_t { 0600 }, mode_t { 0664 }));
 
 struct FormatCase {
     double value;

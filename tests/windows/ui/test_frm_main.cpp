@@ -425,9 +425,16 @@ void TestFrmMain::runSavesAtOnce_data()
 {
     QTest::addColumn<double>("score");
     QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("disturbed");
+    QTest::addColumn<QString>("toolTip");
     // A run that scores 0 did happen: its caption is a number, never "Benchmark not run.".
-    QTest::newRow("zero") << 0.0 << "0 Vantrels";
-    QTest::newRow("whole") << 4321.0 << "4321 Vantrels";
+    QTest::newRow("zero") << 0.0 << "0 Vantrels" << false << "";
+    QTest::newRow("whole") << 4321.0 << "4321 Vantrels" << false << "";
+    // Test 3 had 70 % of the processor, test 5 96 %: the score is kept, and its label says why it
+    // is low, naming the test that lost most.
+    QTest::newRow("disturbed") << 4321.0 << "4321 Vantrels" << true
+                               << "Test 3 got 70 % of the processor: another program was running.\n"
+                                  "Run the benchmark again for a fair score.";
 }
 
 // The file holds the new score as soon as the run ends, before any close.
@@ -435,12 +442,22 @@ void TestFrmMain::runSavesAtOnce()
 {
     QFETCH(double, score);
     QFETCH(QString, caption);
+    QFETCH(bool, disturbed);
+    QFETCH(QString, toolTip);
     MainWindowFixture f(doubleBytes(1234) + "tail", true);
-    f.window.setRunBenchmark([score](BenchmarkProgress&) { return BenchmarkResult { score, 0, {} }; });
+    BenchmarkResult result { score, 0, {} };
+    if (disturbed) {
+        result.disturbance[2] = { 1, 0.703125, 0, 300, { 0 } };
+        result.disturbance[4] = { 1, 0.96, 0, 30, { 0 } };
+    }
+    f.window.setRunBenchmark([result](BenchmarkProgress&) { return result; });
     f.window.Form_Load();
+    auto* lblScore = f.window.findChild<QLabel*>(QStringLiteral("lblScore"));
+    lblScore->setToolTip(QStringLiteral("left from an earlier run"));
     f.window.opnButton_Click(0);
     QCOMPARE(f.window.Score, score);
-    QCOMPARE(f.window.findChild<QLabel*>(QStringLiteral("lblScore"))->text(), caption);
+    QCOMPARE(lblScore->text(), caption);
+    QCOMPARE(lblScore->toolTip(), toolTip);
     QCOMPARE(readFile(f.scoreFile()), doubleBytes(score) + "tail");
     QCOMPARE(f.endCount, 0);
 }
