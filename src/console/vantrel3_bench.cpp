@@ -3,12 +3,20 @@
 #include "console/console_args.h"
 #include "core/benchmark/bench_json.h"
 #include "core/benchmark/bench_report.h"
+#include "core/benchmark/program_folder.h"
 #include "core/benchmark/score_file.h"
+#include "core/remote/curl_inet.h"
+#include "core/remote/host_choice.h"
+#include "core/submit/ftp_account.h"
+#include "core/submit/local_copy.h"
 #include "core/submit/submission.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -46,11 +54,11 @@ std::string stageText(vantrel::SubmitStage stage, const vantrel::ResultsHost& ho
 {
     switch (stage) {
     case vantrel::SubmitStage::Contacting:
-        return "downloading the results file from " + host.web;
+        return "bringing the local copy of the results file up to date from " + host.web;
     case vantrel::SubmitStage::Waiting:
         return "waiting while another submission holds the results host";
     case vantrel::SubmitStage::Uploading:
-        return "uploading the results file to " + host.ftp;
+        return "adding the record on " + host.ftp;
     case vantrel::SubmitStage::Verifying:
         return "checking that the results host holds the record";
     }
@@ -98,21 +106,57 @@ int main(int argc, char** argv)
         ->needs(submitFlag);
     app.add_option("--processor", record.processor, "Your processor's description, for --submit")
         ->needs(submitFlag);
-    app.add_option("--web", host.web, "Results host's web address for --submit")
-        ->capture_default_str()
+    // Where the results host is: these flags, else VANTREL3_WEB and VANTREL3_FTP, else the
+    // settings files, else the addresses built in; --help says which.
+    const auto getenv = [](const char* name) -> const char* { return std::getenv(name); };
+    const std::string userSettings = vantrel::userHostSettingsPath(getenv);
+    const vantrel::ChosenHost settled
+        = vantrel::chooseResultsHost(std::nullopt, std::nullopt, getenv, userSettings);
+    std::optional<std::string> webFlag;
+    std::optional<std::string> ftpFlag;
+    const auto isAddress = [](const std::string& text) {
+        return vantrel::isHostAndPort(text) ? std::string() : "expects HOST:PORT, not " + text;
+    };
+    app.add_option("--web", webFlag, "Results host's web address for --submit")
         ->type_name("HOST:PORT")
+        ->check(isAddress)
         ->needs(submitFlag);
-    app.add_option("--ftp", host.ftp, "Results host's FTP server for --submit")
-        ->capture_default_str()
+    app.add_option("--ftp", ftpFlag, "Results host's FTP server for --submit")
         ->type_name("HOST:PORT")
+        ->check(isAddress)
         ->needs(submitFlag);
+    app.footer("Without --web and --ftp: " + vantrel::describeChosenHost(settled)
+        + ".\nThey are looked for in VANTREL3_WEB and VANTREL3_FTP, then " + userSettings + ", then "
+        + vantrel::kSystemHostSettingsPath + " (lines \"web = HOST:PORT\" and \"ftp = HOST:PORT\").");
     if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
         return *exitCode;
+    const vantrel::ChosenHost chosen = vantrel::chooseResultsHost(webFlag, ftpFlag, getenv, userSettings);
+    host = chosen.host;
 
-    // The window's checks, with its words, before minutes of running are spent.
+    // The window's checks, with its words, before minutes of running are spent; an OS the
+    // window would not list is named with the ones it would.
+    std::string localCopy;
     if (submit) {
+        if (!chosen.problem.empty())
+            progress(chosen.problem + "; using the next place that names it");
+        if (!record.os.empty()
+            && std::find(vantrel::kOsNames.begin(), vantrel::kOsNames.end(), record.os)
+                == vantrel::kOsNames.end())
+            return vantrel::usageError(kProgram, "--os: " + record.os + " is not one of " + osNames);
         if (const auto problem = vantrel::checkSubmission(record))
             return vantrel::usageError(kProgram, problem->message);
+        // The same local copy the window keeps, brought up to date now: a host that does not
+        // answer is found before the run, not after it.
+        const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe");
+        localCopy = (vantrel::chooseDataFolder(exe.parent_path()) / vantrel::kSharedFileName).string();
+        progress(stageText(vantrel::SubmitStage::Contacting, host));
+        vantrel::CurlInet web;
+        const vantrel::LocalCopyUpdate update = vantrel::updateLocalCopy(web, host.web, localCopy);
+        if (!update.ok) {
+            progress("not submitted: " + update.cause);
+            progress(vantrel::describeChosenHost(chosen) + "; --web and --ftp name another");
+            return 1;
+        }
         progress("running the benchmark (about 6 seconds a run)");
     }
 
@@ -158,6 +202,7 @@ int main(int argc, char** argv)
         record.score = std::floor(summary.median);
         vantrel::SubmitOptions options;
         options.host = host;
+        options.localCopyPath = localCopy;
         options.progress = [&host](vantrel::SubmitStage stage) { progress(stageText(stage, host)); };
         const vantrel::SubmitResult result = vantrel::submitResult(record, options);
         if (result.status == vantrel::SubmitStatus::Submitted) {
@@ -168,6 +213,11 @@ int main(int argc, char** argv)
                 print("submitted: " + vantrel::FormatGeneralNumber(record.score) + " Vantrels as \""
                     + record.name + "\" (" + record.os + ", " + record.processor
                     + (record.email.empty() ? "" : ", " + record.email) + ") to " + host.web + "\n");
+        } else if (result.uncertain) {
+            // Sent, but not read back: a second --submit could list the score twice.
+            progress(
+                "sent, but not confirmed: " + result.cause + "; compare the results before you submit again");
+            status = 1;
         } else {
             progress("not submitted: " + result.cause);
             status = 1;
