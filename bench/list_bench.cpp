@@ -21,7 +21,7 @@
 #include "temp_dir.h"
 #include "windows/compare/frm_compare.h"
 #include "windows/compare/results_list_model.h"
-#include "windows/ui/frm_main.h"
+#include "windows/ui/session.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -175,9 +175,9 @@ int main(int argc, char** argv)
     std::printf("plain read of the file: best %.1f ms; plain download of it: best %.1f ms\n", reads.best(),
         downloads.best());
 
-    frmMain main(host, QString::fromStdString(folder.path()));
-    main.MyPath = QString::fromStdString(folder.path());
-    main.Score = 123456;
+    Session session(ChosenHost { host }, QString::fromStdString(folder.path()));
+    session.MyPath = QString::fromStdString(folder.path());
+    session.Score = 123456;
     bool ok = true;
     const auto expectRows = [&](const frmCompare& dlg, std::size_t rows, const char* when) {
         if (static_cast<std::size_t>(dlg.listModel()->rowCount()) == rows)
@@ -189,7 +189,7 @@ int main(int argc, char** argv)
     // A window with no local copy yet: everything comes over the network.
     double wholeDownload = 0;
     {
-        frmCompare dlg(main);
+        frmCompare dlg(session);
         dlg.show();
         QApplication::processEvents();
         dlg.lstCompare->viewport()->repaint();
@@ -204,7 +204,7 @@ int main(int argc, char** argv)
     long grown = 0;
     std::size_t tableBytes = 0;
     for (int run = 0; run < runs; ++run) {
-        frmCompare dlg(main);
+        frmCompare dlg(session);
         dlg.show();
         QApplication::processEvents();
         dlg.lstCompare->viewport()->repaint();
@@ -226,7 +226,7 @@ int main(int argc, char** argv)
         static_cast<double>(grown) / static_cast<double>(fileSize),
         perRecord(static_cast<double>(tableBytes)));
 
-    frmCompare dlg(main);
+    frmCompare dlg(session);
     dlg.show();
     QApplication::processEvents();
     clickToRows(dlg);

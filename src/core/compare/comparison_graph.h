@@ -1,13 +1,11 @@
 #pragma once
 
+#include "core/twips.h"
+
 #include <cstdint>
 #include <string_view>
 
 namespace vantrel {
-
-// Layout units of the windows: twips, 15 to a pixel at 96 dpi. Kept free of Qt here so
-// the comparison arithmetic and the forms share one value.
-inline constexpr double kTwipsPerPixel = 15.0;
 
 // The number at the start of text, read the way the list's "Score" cells are
 // written: blanks (space, tab, CR, LF) are skipped anywhere, then an optional

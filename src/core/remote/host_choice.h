@@ -12,15 +12,15 @@ namespace vantrel {
 // for: the command line, the environment (VANTREL3_WEB, VANTREL3_FTP), the user's settings
 // file, the system's, and the address built in.
 struct ChosenHost {
-    ResultsHost host;
-    std::string webFrom; // "--web", "VANTREL3_WEB", a settings file's path, or "built in"
-    std::string ftpFrom;
-    std::string problem; // a settings value that is no HOST:PORT, named with its file; empty when none
+    ResultsHost host = {};
+    std::string webFrom = "built in"; // "--web", "VANTREL3_WEB", a settings file's path, or "built in"
+    std::string ftpFrom = "built in";
+    std::string problem = {}; // a settings value that is no HOST:PORT, named with its file; empty when none
 };
 
 // The settings files: $XDG_CONFIG_HOME/vantrel3/results-host.conf (~/.config when unset)
-// and the system's (/etc/vantrel3/results-host.conf for an installed package). Each holds lines "web = HOST:PORT" and
-// "ftp = HOST:PORT"; "#" starts a comment.
+// and the system's (/etc/vantrel3/results-host.conf for an installed package). Each holds lines "web =
+// HOST:PORT" and "ftp = HOST:PORT"; "#" starts a comment.
 std::string userHostSettingsPath(const std::function<const char*(const char*)>& getenv);
 inline constexpr const char* kSystemHostSettingsPath = VANTREL_SYSTEM_HOST_SETTINGS;
 

@@ -12,7 +12,7 @@
 #include "windows/compare/twip_shape.h"
 #include "windows/submit/frm_submit.h"
 #include "windows/ui/form_layout.h"
-#include "windows/ui/frm_main.h"
+#include "windows/ui/session.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -125,9 +125,9 @@ private:
     QString m_emptyText;
 };
 
-frmCompare::frmCompare(frmMain& main, QWidget* parent)
+frmCompare::frmCompare(Session& session, QWidget* parent)
     : QDialog(parent)
-    , m_main(main)
+    , m_session(session)
     , Inet1(std::make_shared<CurlInet>(yieldOnce))
 {
     setObjectName(QStringLiteral("frmCompare"));
@@ -265,7 +265,7 @@ void frmCompare::done(int result)
 
 QString frmCompare::localCopyPath() const
 {
-    return m_main.MyPath + QString::fromLatin1(kSharedFileName);
+    return m_session.localCopyPath();
 }
 
 void frmCompare::cmdDownload_Click()
@@ -284,9 +284,9 @@ void frmCompare::cmdDownload_Click()
     QPointer<frmCompare> self(this);
     // The copy is shared with submissions, in this process and others: updateLocalCopy
     // alone writes it, and only ever adds at its end or puts a whole new file in its place.
-    const LocalCopyUpdate update
-        = updateLocalCopy(*inet, m_main.resultsHost().web, QFile::encodeName(localCopyPath()).toStdString(),
-            yieldOnce, [self] { return !self || self->m_stopDownload; });
+    const LocalCopyUpdate update = updateLocalCopy(*inet, m_session.resultsHost().web,
+        QFile::encodeName(localCopyPath()).toStdString(), yieldOnce,
+        [self] { return !self || self->m_stopDownload; });
     if (!self)
         return;
 
@@ -335,7 +335,7 @@ void frmCompare::cmdSubmit_Click()
     if (m_downloading)
         return;
     {
-        frmSubmit submit(m_main, this);
+        frmSubmit submit(m_session, this);
         submit.exec();
     }
     QPointer<frmCompare> self(this);
@@ -358,11 +358,11 @@ void frmCompare::lstCompare_Click()
 
     const double selectedScore = LeadingNumber(m_model->data(first).toString().toStdString());
     const BarWidths widths = ComparisonBarWidths(
-        m_main.Score, selectedScore, FullWidth, { Shape1->twipWidth(), Shape2->twipWidth() });
+        m_session.Score, selectedScore, FullWidth, { Shape1->twipWidth(), Shape2->twipWidth() });
     Shape1->setTwipWidth(widths.yours);
     Shape2->setTwipWidth(widths.selected);
 
-    lblYourSystem->setText(QString::fromStdString(FormatGeneralNumber(m_main.Score)));
+    lblYourSystem->setText(QString::fromStdString(FormatGeneralNumber(m_session.Score)));
     lblYourSystem->adjustSize();
     lblCompare->setText(QString::fromStdString(FormatGeneralNumber(selectedScore)));
     lblCompare->adjustSize();

@@ -11,7 +11,7 @@ class QTableView;
 
 namespace vantrel {
 
-class frmMain;
+class Session;
 class CurlInet;
 class ResultsListModel;
 class TwipShape;
@@ -22,7 +22,7 @@ class ResultsView;
 class frmCompare : public QDialog {
     Q_OBJECT
 public:
-    explicit frmCompare(frmMain& main, QWidget* parent = nullptr);
+    explicit frmCompare(Session& session, QWidget* parent = nullptr);
     ~frmCompare() override;
 
     void Form_Load();
@@ -72,7 +72,7 @@ private:
     QString listLocalCopy(bool mayAppend);
     void finishDownload(const QString& whyEmpty);
 
-    frmMain& m_main;
+    Session& m_session;
     std::shared_ptr<CurlInet> Inet1;
     ResultsListModel* m_model = nullptr;
     ResultsView* m_view = nullptr;

@@ -3,8 +3,8 @@
 #include "core/submit/ftp_account.h"
 #include "core/submit/submission.h"
 #include "windows/ui/form_layout.h"
-#include "windows/ui/frm_main.h"
 #include "windows/ui/message_box.h"
+#include "windows/ui/session.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -29,9 +29,9 @@ QLineEdit* makeTextBox(QWidget* parent, const QString& name, const QRect& geomet
 
 } // namespace
 
-frmSubmit::frmSubmit(frmMain& main, QWidget* parent)
+frmSubmit::frmSubmit(Session& session, QWidget* parent)
     : QDialog(parent)
-    , m_main(main)
+    , m_session(session)
 {
     setObjectName(QStringLiteral("frmSubmit"));
     setWindowTitle(QStringLiteral("Submit Results"));
@@ -100,8 +100,7 @@ void frmSubmit::cmdSubmit_Click()
 
     if (txtName->text() == QLatin1String("easter egg")) {
         // Switching on a ticker that already runs must not restart its two seconds.
-        if (!m_main.Timer1->isActive())
-            m_main.Timer1->start();
+        emit m_session.tickerRequested();
         done(QDialog::Accepted);
         return;
     }
@@ -192,10 +191,10 @@ void frmSubmit::showStage(SubmitStage stage)
 bool frmSubmit::submitResults()
 {
     const ResultRecord record { txtName->text().toStdString(), txtEmail->text().toStdString(),
-        cboOS->currentText().toStdString(), txtProcessor->text().toStdString(), m_main.Score };
+        cboOS->currentText().toStdString(), txtProcessor->text().toStdString(), m_session.Score };
     SubmitOptions options;
-    options.host = m_main.resultsHost();
-    options.localCopyPath = QFile::encodeName(m_main.MyPath + QLatin1String(kSharedFileName)).toStdString();
+    options.host = m_session.resultsHost();
+    options.localCopyPath = QFile::encodeName(m_session.localCopyPath()).toStdString();
     options.progress = [this](SubmitStage stage) { showStage(stage); };
     options.yield = yieldOnce;
     m_stop = std::stop_source();

@@ -11,7 +11,7 @@ class QPushButton;
 
 namespace vantrel {
 
-class frmMain;
+class Session;
 enum class SubmitStage;
 
 // "Submit Results": collects name, e-mail, OS and processor description, then adds
@@ -20,7 +20,7 @@ enum class SubmitStage;
 class frmSubmit : public QDialog {
     Q_OBJECT
 public:
-    explicit frmSubmit(frmMain& main, QWidget* parent = nullptr);
+    explicit frmSubmit(Session& session, QWidget* parent = nullptr);
     ~frmSubmit() override;
 
     void cmdSubmit_Click();
@@ -57,7 +57,7 @@ private:
     // Cancel or close pressed while busy: stops the submission; the handler closes the form.
     void requestClose();
 
-    frmMain& m_main;
+    Session& m_session;
     std::stop_source m_stop;
     bool m_busy = false;
     bool m_closeRequested = false;

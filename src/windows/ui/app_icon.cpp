@@ -15,13 +15,13 @@ struct Cell {
 // Drawn on a 16-unit grid and scaled, so every size shares one picture. The colours
 // are all from the classic 16-colour palette. Later cells paint over earlier ones.
 constexpr Cell kCells[] = {
-    {0, 0, 16, 16, 0xff000000},
-    {1, 1, 14, 14, 0xff808080},
-    {2, 2, 12, 12, 0xff000000},
-    {3, 9, 3, 4, 0xff00ff00},
-    {7, 6, 3, 7, 0xffffff00},
-    {11, 3, 2, 10, 0xffff0000},
-    {3, 13, 10, 1, 0xffffffff},
+    { 0, 0, 16, 16, 0xff000000 },
+    { 1, 1, 14, 14, 0xff808080 },
+    { 2, 2, 12, 12, 0xff000000 },
+    { 3, 9, 3, 4, 0xff00ff00 },
+    { 7, 6, 3, 7, 0xffffff00 },
+    { 11, 3, 2, 10, 0xffff0000 },
+    { 3, 13, 10, 1, 0xffffffff },
 };
 
 } // namespace
@@ -47,7 +47,10 @@ QString appIconSvg()
         "shape-rendering=\"crispEdges\">\n");
     for (const Cell& c : kCells)
         svg += QStringLiteral("  <rect x=\"%1\" y=\"%2\" width=\"%3\" height=\"%4\" fill=\"%5\"/>\n")
-                   .arg(c.x).arg(c.y).arg(c.w).arg(c.h)
+                   .arg(c.x)
+                   .arg(c.y)
+                   .arg(c.w)
+                   .arg(c.h)
                    .arg(QColor::fromRgba(c.colour).name());
     return svg + QStringLiteral("</svg>\n");
 }

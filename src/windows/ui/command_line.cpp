@@ -1,6 +1,7 @@
 #include "windows/ui/command_line.h"
 
 #include "build_config.h"
+#include "core/remote/host_choice.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -8,8 +9,8 @@
 
 namespace vantrel {
 
-std::optional<int> parseQtCommandLine(
-    const QString& program, const QString& description, const QStringList& arguments)
+std::optional<int> parseQtCommandLine(const QString& program, const QString& description,
+    const QStringList& arguments, HostFlags& flags, const QString& footer)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
@@ -19,6 +20,12 @@ std::optional<int> parseQtCommandLine(
     const QCommandLineOption version(
         QStringLiteral("version"), QStringLiteral("Print the version and exit."));
     parser.addOption(version);
+    const QCommandLineOption web(
+        QStringLiteral("web"), QStringLiteral("Results host's web address."), QStringLiteral("HOST:PORT"));
+    parser.addOption(web);
+    const QCommandLineOption ftp(
+        QStringLiteral("ftp"), QStringLiteral("Results host's FTP server."), QStringLiteral("HOST:PORT"));
+    parser.addOption(ftp);
     // Qt's own options (-platform offscreen, -style fusion, ...) are the application object's
     // to take later; they pass here unseen.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -38,6 +45,15 @@ std::optional<int> parseQtCommandLine(
         error = parser.errorText();
     else if (!parser.positionalArguments().isEmpty())
         error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+    for (const QCommandLineOption* option : { &web, &ftp }) {
+        if (error.isEmpty() && parser.isSet(*option)) {
+            const std::string value = parser.value(*option).toStdString();
+            if (!isHostAndPort(value))
+                error = QStringLiteral("--%1 expects HOST:PORT, not %2.")
+                            .arg(option->names().first(), QString::fromStdString(value));
+            (option == &web ? flags.web : flags.ftp) = value;
+        }
+    }
     if (!error.isEmpty()) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", qPrintable(program),
             qPrintable(error), qPrintable(program));
@@ -47,6 +63,8 @@ std::optional<int> parseQtCommandLine(
         // The parser's own usage line names the path it was started by; name the program.
         QString text = parser.helpText();
         text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")), QStringLiteral("Usage: ") + program);
+        if (!footer.isEmpty())
+            text += QLatin1Char('\n') + footer + QLatin1Char('\n');
         std::fputs(qPrintable(text), stdout);
         return 0;
     }

@@ -1,6 +1,6 @@
 #include "windows/ui/form_layout.h"
 
-#include "core/compare/comparison_graph.h"
+#include "core/twips.h"
 
 #include <QCoreApplication>
 #include <QLabel>

@@ -121,12 +121,13 @@ protected:
     }
 };
 
-frmMain::frmMain(const ResultsHost& host, const QString& programFolder, QWidget* parent)
+frmMain::frmMain(Session& session, QWidget* parent)
     : QWidget(parent,
         Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
-    , m_host(host)
-    , m_programFolder(programFolder)
+    , Score(session.Score)
+    , MyPath(session.MyPath)
+    , m_session(session)
     , m_endProgram([] {
         std::fflush(nullptr);
         std::_Exit(0);
@@ -145,6 +146,10 @@ frmMain::frmMain(const ResultsHost& host, const QString& programFolder, QWidget*
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(2000);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+    connect(&session, &Session::tickerRequested, this, [this] {
+        if (!Timer1->isActive())
+            Timer1->start();
+    });
 
     buildControls();
 }
@@ -201,7 +206,7 @@ void frmMain::buildControls()
 
 const ResultsHost& frmMain::resultsHost() const
 {
-    return m_host;
+    return m_session.resultsHost();
 }
 
 QString frmMain::programPath(const QString& folder)
@@ -239,7 +244,7 @@ void frmMain::Form_Load()
         TickerLines[i] = QString::fromLatin1(kTickerScript[i].data(), qsizetype(kTickerScript[i].size()));
 
     // A folder the caller names (tests, benchmarks) is taken as it is.
-    QString folder = m_programFolder;
+    QString folder = m_session.programFolder;
     if (folder.isEmpty())
         folder = QFile::decodeName(
             chooseDataFolder(QFile::encodeName(QCoreApplication::applicationDirPath()).constData()).c_str());
@@ -277,7 +282,7 @@ void frmMain::opnButton_Click(int Index)
             showMessage(
                 this, QStringLiteral("You must run the benchmark to submit."), QStringLiteral("Error"));
         } else {
-            frmSubmit dlg(*this, this);
+            frmSubmit dlg(m_session, this);
             dlg.exec();
         }
         break;
@@ -286,7 +291,7 @@ void frmMain::opnButton_Click(int Index)
             showMessage(
                 this, QStringLiteral("You must run the benchmark to compare."), QStringLiteral("Error"));
         } else {
-            frmCompare dlg(*this, this);
+            frmCompare dlg(m_session, this);
             dlg.exec();
         }
         break;

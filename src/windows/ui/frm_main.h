@@ -2,6 +2,7 @@
 
 #include "core/benchmark/benchmark_run.h"
 #include "core/remote/results_host.h"
+#include "windows/ui/session.h"
 #include "windows/ui/ticker_script.h"
 
 #include <QString>
@@ -26,14 +27,13 @@ public:
     static constexpr int kStatusCount = 7;
     static constexpr int kButtonCount = 4;
 
-    explicit frmMain(
-        const ResultsHost& host = {}, const QString& programFolder = {}, QWidget* parent = nullptr);
+    explicit frmMain(Session& session, QWidget* parent = nullptr);
 
-    // Last score; 0 means no benchmark has been run.
-    double Score = 0;
+    // Last score; 0 means no benchmark has been run. The session's, under the window's name.
+    double& Score;
     // Folder of the score file and the local copy: the program's own, or the user's data folder
     // when the program may not write there. Always ends in the native separator.
-    QString MyPath;
+    QString& MyPath;
     // Drives the caption ticker; the submission window starts it.
     QTimer* Timer1 = nullptr;
 
@@ -86,8 +86,7 @@ private:
     void setCaptionColor(int index, const QColor& color);
     int buttonIndex(QObject* object) const;
 
-    ResultsHost m_host;
-    QString m_programFolder;
+    Session& m_session;
     std::function<void()> m_endProgram;
     RunFunction m_run;
 

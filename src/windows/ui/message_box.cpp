@@ -12,7 +12,7 @@ MessageHandler& handler()
     static MessageHandler h;
     return h;
 }
-}  // namespace
+} // namespace
 
 void showMessage(QWidget* parent, const QString& text, const QString& title)
 {
@@ -31,4 +31,4 @@ void setMessageHandler(MessageHandler h)
     handler() = std::move(h);
 }
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -15,4 +15,4 @@ using MessageHandler = std::function<void(const QString& text, const QString& ti
 // Replaces the box by handler until reset with an empty handler.
 void setMessageHandler(MessageHandler handler);
 
-}  // namespace vantrel
+} // namespace vantrel

@@ -45,14 +45,14 @@ int px(double twips)
     return static_cast<int>(std::lround(twips / kTwipsPerPixel));
 }
 
-// A main window with a score, its program folder a fresh one, and the comparison window over it.
+// A session with a score, its folder a fresh one, and the comparison window over it: no main window.
 struct Windows {
     explicit Windows(const ResultsHost& host, double score = 1000)
-        : main(host, QString::fromStdString(folder.path()))
+        : session(ChosenHost { host }, QString::fromStdString(folder.path()))
     {
-        main.MyPath = QString::fromStdString(folder.path());
-        main.Score = score;
-        compare = std::make_unique<frmCompare>(main);
+        session.MyPath = QString::fromStdString(folder.path());
+        session.Score = score;
+        compare = std::make_unique<frmCompare>(session);
     }
     std::string localCopy() const { return folder.file("compare.zip"); }
     QStringList row(int r) const
@@ -65,7 +65,7 @@ struct Windows {
     }
 
     TempDir folder;
-    frmMain main;
+    Session session;
     std::unique_ptr<frmCompare> compare;
 };
 
@@ -151,14 +151,15 @@ void TestFrmCompare::layoutAsDesigned()
 void TestFrmCompare::mainWindowOpensIt()
 {
     Windows w { ResultsHost {}, 42 };
+    frmMain main(w.session);
     QString title;
-    QTimer::singleShot(0, &w.main, [&] {
+    QTimer::singleShot(0, &main, [&] {
         if (auto* dlg = qobject_cast<frmCompare*>(QApplication::activeModalWidget())) {
             title = dlg->windowTitle();
             dlg->close();
         }
     });
-    w.main.opnButton_Click(2);
+    main.opnButton_Click(2);
     QCOMPARE(title, QStringLiteral("Online Compare"));
 }
 
@@ -233,7 +234,7 @@ void TestFrmCompare::failedDownloadsEndWithAnEmptyList()
         test::writeFile(w.localCopy(), encodeRecords(kThree));
     } else if (kind == "unwritable") {
         test::writeFile(w.folder.file("plain"), "");
-        w.main.MyPath = QString::fromStdString(w.folder.file("plain/"));
+        w.session.MyPath = QString::fromStdString(w.folder.file("plain/"));
     }
     w.compare->cmdDownload_Click();
 

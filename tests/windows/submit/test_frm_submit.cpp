@@ -104,6 +104,7 @@ private:
     std::unique_ptr<ResultsHostProcess> m_slowHost;
     ResultsHostProcess* m_active = nullptr;
     std::unique_ptr<TempDir> m_folder;
+    std::unique_ptr<Session> m_session;
     std::unique_ptr<frmMain> m_main;
     QList<Message> m_messages;
 };
@@ -127,9 +128,12 @@ void TestFrmSubmit::init()
 void TestFrmSubmit::useHost(ResultsHostProcess& host)
 {
     m_active = &host;
-    m_main = std::make_unique<frmMain>(host.host(), QString::fromStdString(m_folder->path()));
-    m_main->MyPath = QString::fromStdString(m_folder->path());
-    m_main->Score = 4242;
+    m_session
+        = std::make_unique<Session>(ChosenHost { host.host() }, QString::fromStdString(m_folder->path()));
+    m_session->MyPath = QString::fromStdString(m_folder->path());
+    m_session->Score = 4242;
+    // Only to watch the ticker's switch and to open the form as the user does; forms need no main window.
+    m_main = std::make_unique<frmMain>(*m_session);
     for (const std::string& name : filesIn(host.root()))
         std::filesystem::remove_all(host.root() + name);
     writeFile(host.sharedFile(), kTwoRecords);
@@ -159,7 +163,7 @@ void TestFrmSubmit::cleanupTestCase()
 
 std::unique_ptr<frmSubmit> TestFrmSubmit::openForm()
 {
-    auto form = std::make_unique<frmSubmit>(*m_main);
+    auto form = std::make_unique<frmSubmit>(*m_session);
     form->setModal(false);
     form->show();
     return form;
@@ -200,7 +204,7 @@ void TestFrmSubmit::layout()
     QFETCH(QRect, twips);
     QFETCH(QString, text);
 
-    frmSubmit form(*m_main);
+    frmSubmit form(*m_session);
     auto* widget = form.findChild<QWidget*>(control);
     QVERIFY(widget);
     QCOMPARE(
@@ -215,7 +219,7 @@ void TestFrmSubmit::layout()
 
 void TestFrmSubmit::formLook()
 {
-    frmSubmit form(*m_main);
+    frmSubmit form(*m_session);
     QCOMPARE(form.windowTitle(), QStringLiteral("Submit Results"));
     QCOMPARE(form.windowType(), Qt::Tool);
     QVERIFY(!(form.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));

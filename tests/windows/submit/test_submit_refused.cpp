@@ -1,10 +1,10 @@
 // A submission that the results host's guard refuses: the user is told why and keeps the form.
 #include "record_bytes.h"
 #include "results_host_process.h"
-#include "windows/submit/frm_submit.h"
 #include "temp_dir.h"
-#include "windows/ui/frm_main.h"
+#include "windows/submit/frm_submit.h"
 #include "windows/ui/message_box.h"
+#include "windows/ui/session.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -36,10 +36,10 @@ void TestSubmitRefused::refusedUploadIsAnError()
         texts << text;
         titles << title;
     });
-    frmMain main(host.host(), QString::fromStdString(folder.path()));
-    main.MyPath = QString::fromStdString(folder.path());
-    main.Score = 4242;
-    frmSubmit form(main);
+    Session session(ChosenHost { host.host() }, QString::fromStdString(folder.path()));
+    session.MyPath = QString::fromStdString(folder.path());
+    session.Score = 4242;
+    frmSubmit form(session);
     form.setModal(false);
     form.show();
     form.txtName->setText(QStringLiteral("Zoë"));
@@ -59,8 +59,7 @@ void TestSubmitRefused::refusedUploadIsAnError()
     QCOMPARE(form.cboOS->currentText(), QStringLiteral("Win Blackcomb"));
     QCOMPARE(form.txtProcessor->text(), QStringLiteral("Athlon 1.4 GHz"));
     // The host's own reason, as its reply gives it.
-    QVERIFY2(texts[0].contains(QStringLiteral("would exceed its quota")),
-        qPrintable(texts[0]));
+    QVERIFY2(texts[0].contains(QStringLiteral("would exceed its quota")), qPrintable(texts[0]));
 }
 
 QTEST_MAIN(TestSubmitRefused)

@@ -44,7 +44,8 @@ public:
     std::string scoreFile() const { return dir.file("Vantrel3.ini"); }
 
     TempDir dir;
-    frmMain window { ResultsHost {}, QString::fromStdString(dir.path()) };
+    Session session { ChosenHost {}, QString::fromStdString(dir.path()) };
+    frmMain window { session };
     std::vector<ShownMessage> messages;
     int endCount = 0;
     std::string scoreFileAtEnd;

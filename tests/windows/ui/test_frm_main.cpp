@@ -544,7 +544,8 @@ void TestFrmMain::closeSavesScore()
 void TestFrmMain::closeWithoutWritableFolder()
 {
     TempDir dir;
-    frmMain w(ResultsHost {}, QString::fromStdString(dir.file("missing")));
+    Session session(ChosenHost {}, QString::fromStdString(dir.file("missing")));
+    frmMain w(session);
     int ended = 0;
     QStringList titles;
     w.setEndProgram([&] { ++ended; });
