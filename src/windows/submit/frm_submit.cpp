@@ -217,6 +217,12 @@ bool frmSubmit::submitResults()
                     "Your results were sent, but %1. Compare your results before you submit them again.")
                     .arg(QString::fromStdString(result.cause)),
                 QStringLiteral("Error"));
+        } else if (result.cause.find("could not be reached") != std::string::npos) {
+            // Nobody answers there: say where the program looked and how to point it elsewhere.
+            fail(QString::fromStdString(result.cause)
+                + QStringLiteral(
+                    " Check that the results host runs there, or name another one (vantrel3 --help "
+                    "tells how)."));
         } else {
             fail(QString::fromStdString(result.cause));
         }

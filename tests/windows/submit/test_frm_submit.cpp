@@ -417,6 +417,11 @@ void TestFrmSubmit::faults()
     QCOMPARE(m_messages[0].title, QStringLiteral("Error"));
     QVERIFY2(m_messages[0].text.startsWith(QStringLiteral("Your results were not submitted: ")),
         qPrintable(m_messages[0].text));
+    // Nobody there: the user learns where the program looked, that the download failed, and what to do.
+    if (fault == "stopped")
+        for (const QString& part : { QString::fromStdString(m_active->host().web),
+                 QStringLiteral("could not be downloaded"), QStringLiteral("vantrel3 --help") })
+            QVERIFY2(m_messages[0].text.contains(part), qPrintable(m_messages[0].text));
     QCOMPARE(form->lblStatus->text(), QStringLiteral("Results not submitted."));
     QVERIFY(form->isVisible());
     QCOMPARE(form->txtName->text(), QStringLiteral("Ann"));
