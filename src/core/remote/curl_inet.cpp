@@ -551,8 +551,10 @@ int closeCounted(void*, curl_socket_t socket)
     tcp_info info {};
     socklen_t length = sizeof info;
     if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &length) == 0
-        && length >= offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received) {
-        g_wireSent += info.tcpi_bytes_acked;
+        && length >= offsetof(tcp_info, tcpi_bytes_sent) + sizeof info.tcpi_bytes_sent) {
+        // Sent, less what was sent twice, plus what still waits to go: a socket closed right
+        // after its last write has not had all of it acknowledged yet.
+        g_wireSent += info.tcpi_bytes_sent - info.tcpi_bytes_retrans + info.tcpi_notsent_bytes;
         g_wireReceived += info.tcpi_bytes_received;
     }
     return ::close(socket);
