@@ -28,10 +28,12 @@ out=$(/usr/bin/python3 "$tmp/root/usr/bin/vantrel3-results-host" --help) || fail
 [[ -f $tmp/root/usr/lib/systemd/system/vantrel3-results-host.service ]] || fail "no systemd unit"
 dpkg-deb --ctrl-tarfile "$host" | tar -x -C "$tmp" ./conffiles
 grep -qx /etc/default/vantrel3-results-host "$tmp/conffiles" || fail "settings not a conffile"
+# Listed first: grep -q leaving early would break the pipe, and pipefail would count that.
+control=$(dpkg-deb --ctrl-tarfile "$host" | tar -t)
 for script in postinst prerm postrm; do
-  dpkg-deb --ctrl-tarfile "$host" | tar -t | grep -qx "./$script" || fail "the host package has no $script"
+  grep -qx "./$script" <<<"$control" || fail "the host package has no $script"
 done
-dpkg-deb -f "$program" Suggests | grep -q vantrel3-results-host || fail "vantrel3 does not suggest the host"
+[[ $(dpkg-deb -f "$program" Suggests) == *vantrel3-results-host* ]] || fail "vantrel3 does not suggest the host"
 
 lintian --fail-on error "$program" "$host" || fail "lintian"
 
