@@ -15,22 +15,18 @@
 #include "cpu_time.h"
 #include "results_host_process.h"
 #include "sample_results.h"
+#include "worker_process.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <stop_token>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -103,25 +99,14 @@ One measureOne(
     const std::string& self, const std::string& how, const ResultsHost& host, const std::string& copy)
 {
     const std::string out = copy + ".out";
-    std::vector<std::string> args { self, "--child", how, host.web, host.ftp, copy };
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
     One one;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
+    const pid_t pid = startProcess({ self, "--child", how, host.web, host.ftp, copy }, out);
+    if (pid > 0 && exitCode(pid) >= 0) {
         int ok = 0;
         std::sscanf(readFile(out).c_str(), "%lf %lf %lf %lf %ld %d", &one.totalMs, &one.heldMs, &one.waitedMs,
             &one.wireKiB, &one.peakKiB, &ok);
         one.ok = ok == 1;
     }
-    posix_spawn_file_actions_destroy(&actions);
     return one;
 }
 

@@ -12,13 +12,9 @@ extern char** environ;
 
 namespace vantrel::test {
 
-// A submit_worker process (the program at path) submitting count records named name to
-// host; its output goes to log.
-inline pid_t startWorker(const std::string& path, const ResultsHost& host, const std::string& name, int count,
-    const std::string& log, std::vector<std::string> flags = {})
+// A process running args (the program first), its standard output and error going to log.
+inline pid_t startProcess(std::vector<std::string> args, const std::string& log)
 {
-    std::vector<std::string> args { path, host.web, host.ftp, name, std::to_string(count) };
-    args.insert(args.end(), flags.begin(), flags.end());
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());
@@ -31,6 +27,16 @@ inline pid_t startWorker(const std::string& path, const ResultsHost& host, const
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
+}
+
+// A submit_worker process (the program at path) submitting count records named name to
+// host; its output goes to log.
+inline pid_t startWorker(const std::string& path, const ResultsHost& host, const std::string& name, int count,
+    const std::string& log, std::vector<std::string> flags = {})
+{
+    std::vector<std::string> args { path, host.web, host.ftp, name, std::to_string(count) };
+    args.insert(args.end(), flags.begin(), flags.end());
+    return startProcess(std::move(args), log);
 }
 
 inline int exitCode(pid_t pid)

@@ -236,7 +236,29 @@ private:
     void releaseTurn(bool stagedLeft);
     void removeOwnFolder();
     void removeFolder(const std::string& name);
-    void cleanupTimeouts();
+    // While one lives, a cancel is not honoured and commands get short time-outs: a clean-up
+    // runs to its end, briefly, whatever came before it.
+    class CleanUp {
+    public:
+        explicit CleanUp(Submission& submission)
+            : m_submission(submission)
+            , m_honoured(submission.m_honourStop)
+        {
+            submission.m_honourStop = false;
+            submission.m_ftp->setTimeouts(kConnectTimeout, kCleanupTimeout);
+        }
+        ~CleanUp()
+        {
+            m_submission.m_ftp->setTimeouts(kConnectTimeout, m_submission.m_timing.commandTimeout);
+            m_submission.m_honourStop = m_honoured;
+        }
+        CleanUp(const CleanUp&) = delete;
+        CleanUp& operator=(const CleanUp&) = delete;
+
+    private:
+        Submission& m_submission;
+        bool m_honoured;
+    };
 
     SubmitResult failed(std::string cause) const
     {
@@ -371,11 +393,6 @@ std::optional<std::uint64_t> Submission::hostSize(bool& missing)
 SubmitResult Submission::cancelled()
 {
     return { SubmitStatus::Cancelled, "the submission was cancelled", false, m_dataSent, false };
-}
-
-void Submission::cleanupTimeouts()
-{
-    m_ftp->setTimeouts(kConnectTimeout, kCleanupTimeout);
 }
 
 bool Submission::updateCopy(SubmitResult& failure)
@@ -918,7 +935,6 @@ Submission::Step Submission::hold(SubmitResult& result)
 // looks for the record at a record boundary from there on.
 SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
 {
-    const bool honoured = m_honourStop;
     SubmitResult failure;
     const Duration firstFailure = now();
     Duration backoff = 500ms;
@@ -929,7 +945,6 @@ SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
         backoff = std::min<Duration>(backoff * 2, 4s);
         updated = updateCopy(failure);
     }
-    m_honourStop = honoured;
     if (!updated) {
         SubmitResult result = failed("the results host could not be asked whether it holds them ("
             + failure.cause.substr(0, failure.cause.find_last_not_of('.') + 1) + ")");
@@ -1037,58 +1052,42 @@ void Submission::stopBeats()
 // heartbeat is then gone and the folder, if any, is another's and not empty).
 void Submission::releaseTurn(bool stagedLeft)
 {
-    const bool honoured = m_honourStop;
-    m_honourStop = false;
-    stopBeats();
-    cleanupTimeouts();
-    std::vector<std::string> steps;
-    if (stagedLeft)
-        steps.push_back("DELE " + stagedPath());
-    steps.push_back("RMD " + lockPath(m_token));
-    steps.push_back("DELE " + lockPath(heartbeat()));
-    steps.push_back("RMD " + std::string(kLock));
-    if (!quote(steps).ok() && !unreachable(m_ftp->outcome())) {
-        // One step refused (a stage already renamed away): the others still go, one by one.
-        for (const std::string& step : steps)
-            quote({ step });
+    {
+        const CleanUp scope(*this);
+        stopBeats();
+        std::vector<std::string> steps;
+        if (stagedLeft)
+            steps.push_back("DELE " + stagedPath());
+        steps.push_back("RMD " + lockPath(m_token));
+        steps.push_back("DELE " + lockPath(heartbeat()));
+        steps.push_back("RMD " + std::string(kLock));
+        if (!quote(steps).ok() && !unreachable(m_ftp->outcome())) {
+            // One step refused (a stage already renamed away): the others still go, one by one.
+            for (const std::string& step : steps)
+                quote({ step });
+        }
     }
+    // Taken-over locks go once the turn is free for others.
     for (const std::string& aside : m_staleToRemove)
         removeFolder(aside);
     m_staleToRemove.clear();
     if (m_holding)
         m_held += now() - m_turnStart;
     m_holding = false;
-    m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
-    m_honourStop = honoured;
 }
 
 void Submission::removeOwnFolder()
 {
-    const bool honoured = m_honourStop;
-    m_honourStop = false;
     stopBeats();
-    cleanupTimeouts();
-    const std::string folder = m_ticket ? m_ticket->name() : claimName();
-    std::vector<std::string> steps { "DELE " + folder + "/" + heartbeat(), "RMD " + folder + "/" + m_token,
-        "RMD " + folder };
-    if (!m_fencedAppend)
-        steps.insert(steps.begin() + 1, "DELE " + folder + "/" + m_token + "/next");
-    for (const std::string& step : steps) {
-        if (unreachable(quote({ step })))
-            break;
-    }
+    removeFolder(m_ticket ? m_ticket->name() : claimName());
     m_ticket.reset();
-    m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
-    m_honourStop = honoured;
 }
 
 // Removes a folder and what it holds, one level of folders deep (a lock holds a stage
 // folder); bounded, and best effort: what is left is removed by the next waiter.
 void Submission::removeFolder(const std::string& name)
 {
-    const bool honoured = m_honourStop;
-    m_honourStop = false;
-    cleanupTimeouts();
+    const CleanUp scope(*this);
     int removed = 0;
     std::vector<std::string> entries;
     if (list(name, entries).ok()) {
@@ -1110,8 +1109,6 @@ void Submission::removeFolder(const std::string& name)
         }
     }
     quote({ "RMD " + name });
-    m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
-    m_honourStop = honoured;
 }
 
 } // namespace
