@@ -18,30 +18,6 @@ constexpr std::size_t kOverlap = 512;
 constexpr std::size_t kReadBlock = 1 << 20;
 constexpr std::size_t kPrefetchAhead = 1024;
 
-std::int32_t int32At(const char* at)
-{
-    const auto* b = reinterpret_cast<const unsigned char*>(at);
-    return static_cast<std::int32_t>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8
-        | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
-}
-
-// Length of the whole record that starts at pos, 0 when none does: ResultRecordLength's
-// rule, without building the record's texts, for the one pass over a large file.
-std::size_t recordLength(std::string_view bytes, std::size_t pos)
-{
-    std::size_t at = pos;
-    for (int field = 0; field < 4; ++field) {
-        if (bytes.size() - at < 4)
-            return 0;
-        const std::int32_t length = int32At(bytes.data() + at);
-        at += 4;
-        if (length < 0 || static_cast<std::size_t>(length) > bytes.size() - at)
-            return 0;
-        at += static_cast<std::size_t>(length);
-    }
-    return bytes.size() - at < 8 ? 0 : at + 8 - pos;
-}
-
 // count bytes at offset into `into`; fewer only at the file's end. -1 on an error.
 std::ptrdiff_t readAt(int fd, char* into, std::size_t count, std::uint64_t offset)
 {
@@ -185,7 +161,7 @@ void ResultsTable::indexWholeRecords()
     // Each record's length fields lead to the next; a record cut short, a negative length
     // or one past the end stops it (length 0). The loads depend on each other, so the
     // bytes further on are fetched early.
-    while (const std::size_t length = recordLength(bytes, pos)) {
+    while (const std::size_t length = ResultRecordLength(bytes, pos)) {
         __builtin_prefetch(bytes.data() + std::min(pos + kPrefetchAhead, bytes.size() - 1));
         pos += length;
         m_index.push(pos);

@@ -117,11 +117,22 @@ std::vector<ResultRecord> DecodeResultRecords(std::string_view bytes)
 
 std::size_t ResultRecordLength(std::string_view bytes, std::size_t pos)
 {
-    RawRecord record;
-    std::size_t end = pos;
-    if (pos > bytes.size() || !readRecord(bytes, end, record))
+    // Only the length fields are read: this runs once per record over files of millions.
+    if (pos > bytes.size())
         return 0;
-    return end - pos;
+    std::size_t at = pos;
+    for (int field = 0; field < 4; ++field) {
+        if (bytes.size() - at < 4)
+            return 0;
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+        const auto length = static_cast<std::int32_t>(std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8
+            | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24);
+        at += 4;
+        if (length < 0 || static_cast<std::size_t>(length) > bytes.size() - at)
+            return 0;
+        at += static_cast<std::size_t>(length);
+    }
+    return bytes.size() - at < 8 ? 0 : at + 8 - pos;
 }
 
 bool IsWholeRecordRun(std::string_view bytes)
