@@ -1,6 +1,7 @@
 #include "core/remote/curl_inet.h"
 
 #include "build_config.h"
+#include "core/remote/file_descriptor.h"
 
 #include <algorithm>
 #include <atomic>
@@ -83,38 +84,6 @@ public:
 
 private:
     curl_slist* m_list = nullptr;
-};
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    FileDescriptor(FileDescriptor&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept
-    {
-        reset(std::exchange(other.m_fd, -1));
-        return *this;
-    }
-    ~FileDescriptor() { close(); }
-    int get() const { return m_fd; }
-    void reset(int fd)
-    {
-        close();
-        m_fd = fd;
-    }
-    bool close()
-    {
-        if (m_fd < 0)
-            return true;
-        int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc == 0;
-    }
-
-private:
-    int m_fd = -1;
 };
 
 // Creates a new file beside target for a download to go into and sets path to
@@ -1238,15 +1207,23 @@ bool CurlInet::store(const std::string& remote, UploadSource source, UploadMode 
     request.url = request.ftpBase + escapePath(escaper.get(), remote);
     request.mode = mode;
     request.restAt = restAt;
-    if (!source.path.empty() && source.length > 0) {
-        request.source.file = std::fopen(source.path.c_str(), "rb");
+    if ((source.fd >= 0 || !source.path.empty()) && source.length > 0) {
+        if (source.fd >= 0) {
+            const int own = ::fcntl(source.fd, F_DUPFD_CLOEXEC, 0);
+            request.source.file = own >= 0 ? ::fdopen(own, "rb") : nullptr;
+            if (own >= 0 && !request.source.file)
+                ::close(own);
+        } else {
+            request.source.file = std::fopen(source.path.c_str(), "rb");
+        }
         if (request.source.file
             && ::fseeko(request.source.file, static_cast<off_t>(source.offset), SEEK_SET) != 0) {
             std::fclose(request.source.file);
             request.source.file = nullptr;
         }
         if (!request.source.file) {
-            d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot read", source.path));
+            d->outcome = failure(TransferStatus::LocalFileError,
+                systemError("Cannot read", source.path.empty() ? "the local copy" : source.path));
             return false;
         }
         request.source.fileLeft = source.length;

@@ -14,10 +14,12 @@ namespace vantrel {
 
 struct FolderCommand;
 
-// What an upload sends: `length` bytes of a local file from `offset` on (none when path
-// is empty), then `tail`. The file is read as it is sent, so no copy is made in memory.
+// What an upload sends: `length` bytes of a local file from `offset` on (none when neither
+// path nor fd is given), then `tail`. The file is read as it is sent, so no copy is made in
+// memory. An open fd is read in place of path: what it holds cannot be swapped meanwhile.
 struct UploadSource {
     std::string path = {};
+    int fd = -1;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     std::string tail = {};

@@ -52,6 +52,11 @@ constexpr const char* kStalePrefix = "compare.stale-";
 // the session that sends it holds the turn.
 constexpr std::string_view kFencedAppendFeature = "VANTREL-APPE-IN-TURN";
 
+// Why a submitter that stood still gave up, should it happen on every try.
+constexpr const char* kAwayCause = "this program stopped answering for a while (it was paused, or the "
+                                   "computer slept), so the results host gave its turn to others; "
+                                   "please submit again.";
+
 constexpr auto kConnectTimeout = 10s;
 // Releasing the turn after a failure or a cancel must not hold the window for long.
 constexpr auto kCleanupTimeout = 10s;
@@ -220,6 +225,9 @@ private:
     Step attempt(SubmitResult& result);
     bool prepare(SubmitResult& result);
     bool joinQueue(SubmitResult& result);
+    // After a failure before the turn: a submitter that was away (paused, asleep) lost its
+    // place to others, which is no fault of the host's; it starts again.
+    Step afterFailure(SubmitResult& result);
     enum class Wait { Claimed, Ended, Again };
     Wait waitForTurn(SubmitResult& result);
     void observeLock(const std::vector<std::string>& names);
@@ -227,7 +235,7 @@ private:
     bool beatTicket();
     void lookAtQueue(const std::vector<std::string>& names);
     Step hold(SubmitResult& result);
-    bool readBack(std::uint64_t at, SubmitResult& result);
+    std::optional<Step> fitStage(std::uint64_t hostSize, SubmitResult& result);
     SubmitResult confirm(std::uint64_t at, std::string causeIfAbsent);
 
     void startBeats(BeatTarget target);
@@ -282,6 +290,13 @@ private:
     clsFTPEngine m_engine;
     CurlInet m_web;
     std::string m_copyPath;
+    // The copy as the last update left it: other programs of the user may move the copy on
+    // meanwhile, but these bytes stay as they were.
+    FileDescriptor m_copy;
+    std::uint64_t m_copySize = 0;
+    // On a plain host: the size and the last bytes of the copy staged with the record.
+    std::uint64_t m_stagedSize = 0;
+    std::string m_stagedTail;
     std::string m_privateFolder; // holds the copy when the caller keeps none
     std::string m_encoded; // the record as it goes into the file
     bool m_fencedAppend = false;
@@ -306,6 +321,9 @@ private:
     std::uint64_t m_lockBeat = 0;
     Duration m_nextBeat {};
     bool m_lost = false;
+    // The process stood still (stopped, suspended) long enough for others to count it dead.
+    bool m_away = false;
+    std::optional<Duration> m_lastTick;
 
     LockWatch m_watch;
     std::map<std::string, Duration> m_seen; // others' folders, by exact name: first seen
@@ -326,6 +344,10 @@ void Submission::report(SubmitStage stage)
 
 void Submission::tick()
 {
+    const Duration at = now();
+    if (m_lastTick && at - *m_lastTick >= m_timing.staleAfter / 2)
+        m_away = true; // long enough that others may have counted this submitter dead
+    m_lastTick = at;
     if (m_options.yield)
         m_options.yield();
     pumpBeats();
@@ -397,12 +419,17 @@ SubmitResult Submission::cancelled()
 
 bool Submission::updateCopy(SubmitResult& failure)
 {
-    const LocalCopyUpdate update = updateLocalCopy(
+    LocalCopyUpdate update = updateLocalCopy(
         m_web, m_options.host.web, m_copyPath, [this] { tick(); }, [this] { return stopRequested(); });
-    if (update.ok)
-        return true;
-    failure = update.cancelled ? cancelled() : this->failed(update.cause + ".");
-    return false;
+    if (update.ok && update.leftOut > 0)
+        update = { .cause = kDamagedSharedFile }; // a record added after that would be unreadable
+    if (!update.ok) {
+        failure = update.cancelled ? cancelled() : this->failed(update.cause + ".");
+        return false;
+    }
+    m_copy = std::move(update.copy);
+    m_copySize = update.size;
+    return true;
 }
 
 SubmitResult Submission::run()
@@ -445,6 +472,7 @@ Submission::Step Submission::attempt(SubmitResult& result)
 {
     m_honourStop = true;
     m_lost = false;
+    m_away = false;
     m_holding = false;
     m_ticket.reset();
     m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
@@ -453,8 +481,8 @@ Submission::Step Submission::attempt(SubmitResult& result)
     if (!updateCopy(result))
         return Step::Done;
     // Anything but whole records before it would swallow the new record.
-    if (wholeRecordsEnd(m_copyPath) != fileSize(m_copyPath)) {
-        result = failed("the results file on the host is damaged or is not a results file.");
+    if (wholeRecordsEnd(m_copy.get(), m_copySize) != m_copySize) {
+        result = failed(std::string(kDamagedSharedFile) + ".");
         return Step::Done;
     }
     if (!m_featuresKnown) {
@@ -475,19 +503,25 @@ Submission::Step Submission::attempt(SubmitResult& result)
         }
         m_featuresKnown = true;
     }
-    if (!prepare(result))
-        return Step::Done;
-    if (!joinQueue(result))
-        return Step::Done;
+    if (!prepare(result) || !joinQueue(result))
+        return afterFailure(result);
     switch (waitForTurn(result)) {
     case Wait::Ended:
-        return Step::Done;
+        return afterFailure(result);
     case Wait::Again:
         return Step::Again;
     case Wait::Claimed:
         break;
     }
     return hold(result);
+}
+
+Submission::Step Submission::afterFailure(SubmitResult& result)
+{
+    if (!m_away || result.status == SubmitStatus::Cancelled)
+        return Step::Done;
+    result = failed(kAwayCause);
+    return Step::Again;
 }
 
 // The submitter's own folder, made before it joins the queue: its first heartbeat and its
@@ -507,9 +541,12 @@ bool Submission::prepare(SubmitResult& result)
         report(SubmitStage::Uploading);
         m_ftp->setTimeouts(kConnectTimeout, std::chrono::hours(24)); // the stall limit bounds it
         startBeats(BeatTarget::Claim);
+        m_stagedSize = m_copySize;
+        const std::uint64_t overlap = std::min<std::uint64_t>(m_stagedSize, 512);
+        m_stagedTail = readRange(m_copy.get(), m_stagedSize - overlap, overlap);
         made = finish([&] {
             return m_ftp->store(claimName() + "/" + m_token + "/next",
-                { .path = m_copyPath, .length = fileSize(m_copyPath), .tail = m_encoded }, UploadMode::Store);
+                { .fd = m_copy.get(), .length = m_stagedSize, .tail = m_encoded }, UploadMode::Store);
         });
         stopBeats();
         m_ftp->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
@@ -621,7 +658,10 @@ Submission::Wait Submission::waitForTurn(SubmitResult& result)
                     releaseTurn(false); // the host ties appends to the session that claimed
                     return Wait::Again;
                 }
-                return Wait::Again; // someone removed it as dead: we were away too long
+                // Someone removed it as dead: we were away too long, or they were wrong.
+                result
+                    = failed(m_away ? kAwayCause : "the results host's queue lost this submission's place.");
+                return Wait::Again;
             }
         }
 
@@ -804,8 +844,6 @@ Submission::Step Submission::hold(SubmitResult& result)
     report(SubmitStage::Uploading);
     const bool plain = !m_fencedAppend;
 
-    // Only what changed since the copy was brought up to date moves under the turn.
-    const std::uint64_t staged = fileSize(m_copyPath);
     bool missing = false;
     const std::optional<std::uint64_t> size = hostSize(missing);
     if (stopRequested() || m_lost || !size) {
@@ -821,43 +859,9 @@ Submission::Step Submission::hold(SubmitResult& result)
             + " did not say how large the results file is (" + describeTransferFailure(asked) + ").");
         return Step::Done;
     }
-    std::uint64_t base = staged;
-    if (*size != staged) {
-        if (!updateCopy(result)) {
-            releaseTurn(plain);
-            return Step::Done;
-        }
-        base = fileSize(m_copyPath);
-        if (base > staged && wholeRecordsEnd(m_copyPath, staged) != base) {
-            releaseTurn(plain);
-            result = failed("the results file on the host is damaged or is not a results file.");
-            return Step::Done;
-        }
-        if (plain && base < staged) {
-            // Shorter than what was staged: the host's file was put back to an earlier state.
-            releaseTurn(plain);
-            return Step::Again;
-        }
-        if (plain && base > staged) {
-            // REST and STOR write what came meanwhile and the record over the staged record.
-            const TransferOutcome patched = finish([&] {
-                return m_ftp->store(stagedPath(),
-                    { .path = m_copyPath, .offset = staged, .length = base - staged, .tail = m_encoded },
-                    UploadMode::Store, staged);
-            });
-            if (!patched.ok()) {
-                releaseTurn(plain);
-                if (stopRequested()) {
-                    result = cancelled();
-                    return Step::Done;
-                }
-                if (m_lost || refused(patched))
-                    return Step::Again; // the stage is gone with the turn
-                result = failed("the upload to the results host " + m_options.host.ftp + " failed ("
-                    + describeTransferFailure(patched) + ").");
-                return Step::Done;
-            }
-        }
+    if (plain) {
+        if (const std::optional<Step> step = fitStage(*size, result))
+            return *step;
     }
     if (m_lost || stopRequested()) {
         releaseTurn(plain);
@@ -867,7 +871,9 @@ Submission::Step Submission::hold(SubmitResult& result)
         return Step::Done;
     }
 
-    // The commit: the host carries it out only while this turn is still ours.
+    // The commit: the host carries it out only while this turn is still ours. Either way the
+    // record follows what the host's file held.
+    const std::uint64_t base = *size;
     m_dataSent = true;
     std::optional<std::uint64_t> at;
     TransferOutcome committed;
@@ -931,6 +937,51 @@ Submission::Step Submission::hold(SubmitResult& result)
     return committed.ok() ? Step::Done : Step::Again;
 }
 
+// On a plain host, makes the staged file the host's file followed by the record. It was
+// staged as the copy then was and the record; whatever the host gained since is written over
+// the staged record. Judged only by what was staged, since other programs of this user may
+// have moved the shared copy on meanwhile. nullopt: ready to commit; else the turn is released.
+std::optional<Submission::Step> Submission::fitStage(std::uint64_t hostSize, SubmitResult& result)
+{
+    if (hostSize == m_stagedSize)
+        return std::nullopt;
+    if (hostSize > m_copySize && !updateCopy(result)) {
+        releaseTurn(true);
+        return Step::Done;
+    }
+    const std::uint64_t overlap = m_stagedTail.size();
+    if (hostSize < m_stagedSize || m_copySize != hostSize
+        || readRange(m_copy.get(), m_stagedSize - overlap, overlap) != m_stagedTail) {
+        // The host's file no longer begins with what was staged (put back to an earlier state),
+        // or its web side does not show yet what FTP holds: stage afresh.
+        releaseTurn(true);
+        result = failed("the results file on the host " + m_options.host.ftp
+            + " changed under every attempt to add your record.");
+        return Step::Again;
+    }
+    // REST and STOR write what came meanwhile and the record over the staged record.
+    const TransferOutcome patched = finish([&] {
+        return m_ftp->store(stagedPath(),
+            { .fd = m_copy.get(),
+                .offset = m_stagedSize,
+                .length = hostSize - m_stagedSize,
+                .tail = m_encoded },
+            UploadMode::Store, m_stagedSize);
+    });
+    if (patched.ok())
+        return std::nullopt;
+    releaseTurn(true);
+    if (stopRequested()) {
+        result = cancelled();
+        return Step::Done;
+    }
+    if (m_lost || refused(patched))
+        return Step::Again; // the stage is gone with the turn
+    result = failed("the upload to the results host " + m_options.host.ftp + " failed ("
+        + describeTransferFailure(patched) + ").");
+    return Step::Done;
+}
+
 // Reads the host's file back (only what is new since `from`, into the local copy) and
 // looks for the record at a record boundary from there on.
 SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
@@ -951,9 +1002,9 @@ SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
         result.uncertain = m_dataSent;
         return result;
     }
-    const std::uint64_t size = fileSize(m_copyPath);
+    const std::uint64_t size = m_copySize;
     // Scan from where it was put; others' records may stand before it.
-    const std::string tail = readFileRange(m_copyPath, from,
+    const std::string tail = readRange(m_copy.get(), from,
         static_cast<std::size_t>(std::min<std::uint64_t>(size - std::min(size, from), 16u << 20)));
     for (std::size_t pos = 0; pos < tail.size();) {
         const std::size_t length = ResultRecordLength(tail, pos);

@@ -283,7 +283,8 @@ void frmCompare::cmdDownload_Click()
     std::shared_ptr<CurlInet> inet = Inet1;
     QPointer<frmCompare> self(this);
     // The copy is shared with submissions, in this process and others: updateLocalCopy
-    // alone writes it, and only ever adds at its end or puts a whole new file in its place.
+    // alone writes it, and only ever adds whole records at its end or puts a whole new file
+    // in its place.
     const LocalCopyUpdate update = updateLocalCopy(*inet, m_session.resultsHost().web,
         QFile::encodeName(localCopyPath()).toStdString(), yieldOnce,
         [self] { return !self || self->m_stopDownload; });
@@ -296,7 +297,7 @@ void frmCompare::cmdDownload_Click()
         whyEmpty = updateFailure(update, inet->outcome());
     } else if (update.missing) {
         m_model->clear();
-    } else if (const QString unread = listLocalCopy(!update.replaced); !unread.isEmpty()) {
+    } else if (const QString unread = listLocalCopy(update.copy.get(), !update.replaced); !unread.isEmpty()) {
         whyEmpty = unread;
     }
     finishDownload(whyEmpty);
@@ -307,14 +308,10 @@ QString frmCompare::emptyListText() const
     return m_model->rowCount() > 0 ? QString() : m_view->emptyText();
 }
 
-QString frmCompare::listLocalCopy(bool mayAppend)
+QString frmCompare::listLocalCopy(int fd, bool mayAppend)
 {
-    const int fd = ::open(QFile::encodeName(localCopyPath()).constData(), O_RDONLY | O_CLOEXEC);
-    const int error = fd < 0 ? errno : m_model->readFile(fd, mayAppend);
-    if (fd < 0)
-        m_model->clear();
-    else
-        ::close(fd);
+    // The update's own view of the copy: another program may swap a new one in meanwhile.
+    const int error = m_model->readFile(fd, mayAppend);
     if (error == 0)
         return {};
     return QStringLiteral("The local copy could not be read: %1.")

@@ -67,9 +67,9 @@ private:
     QString localCopyPath() const;
     // Puts two thirds of a (self-sized) value label left of its bar's right end.
     void placeValueLabel(QLabel* label, const TwipShape* bar);
-    // Lists the local copy's records; only those after the listed ones when mayAppend and
-    // the copy continues what was listed. Returns why it could not be read, else empty.
-    QString listLocalCopy(bool mayAppend);
+    // Lists the records of the local copy open as fd; only those after the listed ones when
+    // mayAppend and the copy continues what was listed. Returns why it could not be read, else empty.
+    QString listLocalCopy(int fd, bool mayAppend);
     void finishDownload(const QString& whyEmpty);
 
     Session& m_session;

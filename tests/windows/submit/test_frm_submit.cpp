@@ -379,6 +379,7 @@ void TestFrmSubmit::faults_data()
     QTest::newRow("wrong FTP password") << "password";
     QTest::newRow("a page in place of the results file") << "html-page";
     QTest::newRow("results file ends in a cut record") << "cut-record";
+    QTest::newRow("results file shorter than the local copy") << "shorter-than-copy";
     QTest::newRow("host loses the upload") << "lose-upload";
 }
 
@@ -388,9 +389,13 @@ void TestFrmSubmit::faults()
 
     // Faults that need options of their own get a host of their own.
     std::unique_ptr<ResultsHostProcess> own;
+    // A good local copy, which nothing the host sends may spoil.
+    const std::string copyBefore
+        = fault == "shorter-than-copy" ? kTwoRecords : kTwoRecords.substr(0, ResultRecordLength(kTwoRecords));
+    writeFile(m_folder->file("compare.zip"), copyBefore);
     if (fault == "html-page") {
         writeFile(m_host->sharedFile(), "<!DOCTYPE html><html><head><title>Sign in</title></head></html>");
-    } else if (fault == "cut-record") {
+    } else if (fault == "cut-record" || fault == "shorter-than-copy") {
         writeFile(m_host->sharedFile(), kTwoRecords.substr(0, kTwoRecords.size() - 3));
     } else if (fault == "stopped") {
         m_host->stop();
@@ -404,6 +409,9 @@ void TestFrmSubmit::faults()
             options.fault = fault.toStdString();
         own = startHost(options);
     }
+    // Long enough that the cut comes after the part that proves the copy.
+    if (fault == "http-cut")
+        writeFile(m_active->sharedFile(), kTwoRecords + kTwoRecords + kTwoRecords);
 
     const QByteArray before = QByteArray::fromStdString(readFile(m_active->sharedFile()));
     auto form = openForm();
@@ -413,6 +421,10 @@ void TestFrmSubmit::faults()
         m_host->start();
 
     QCOMPARE(hostFile(), before);
+    // The copy as it was, or grown by whole records the host really holds.
+    const QByteArray copy = localCopy();
+    QVERIFY(
+        copy == bytes(copyBefore) || (IsWholeRecordRun(copy.toStdString()) && hostFile().startsWith(copy)));
     QCOMPARE(m_messages.size(), 1);
     QCOMPARE(m_messages[0].title, QStringLiteral("Error"));
     QVERIFY2(m_messages[0].text.startsWith(QStringLiteral("Your results were not submitted: ")),
