@@ -22,8 +22,9 @@ def record(name, score=1.0, email=""):
 
 
 class Host:
-    def __init__(self, *flags):
-        self.dir = tempfile.mkdtemp(prefix="results-host-test-")
+    def __init__(self, *flags, folder=None):
+        """folder: where the data and history folders go (a fresh temporary one by default)."""
+        self.dir = folder or tempfile.mkdtemp(prefix="results-host-test-")
         self.root = os.path.join(self.dir, "data")
         self.history = os.path.join(self.dir, "history")
         self.log = os.path.join(self.dir, "requests.log")
@@ -96,7 +97,7 @@ class Host:
         """The logged lengths of the shared file, oldest first."""
         try:
             with open(os.path.join(self.history, "compare.zip-lengths.log")) as f:
-                return [int(line.split()[3]) for line in f]
+                return [int(fields[3]) for fields in map(str.split, f) if len(fields) == 5]
         except FileNotFoundError:
             return []
 
