@@ -8,7 +8,7 @@
 #include "core/remote/curl_inet.h"
 #include "core/remote/host_choice.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/local_copy.h"
+#include "core/results/local_copy.h"
 #include "core/submit/submission.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "core/remote/ftp_engine.h"
 #include "core/remote/transfer_cause.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/local_copy.h"
+#include "core/results/local_copy.h"
 
 #include <algorithm>
 #include <charconv>

@@ -10,7 +10,7 @@
 #include "core/remote/ftp_engine.h"
 #include "core/remote/transfer_cause.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 #include "core/submit/submission.h"
 #include "ftp_control_proxy.h"
 #include "results_host_process.h"

@@ -1,5 +1,5 @@
 #include "core/compare/comparison_graph.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 #include "record_bytes.h"
 #include "results_host_process.h"
 #include "temp_dir.h"

@@ -1,6 +1,6 @@
 // The submission window against the real results host: layout, the checks, the
 // append cycle and the faults that must leave the shared file as it was.
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 #include "record_bytes.h"
 #include "results_host_process.h"
 #include "temp_dir.h"

@@ -1,9 +1,9 @@
-#include "core/submit/local_copy.h"
+#include "core/results/local_copy.h"
 
 #include "core/remote/curl_inet.h"
 #include "core/remote/transfer_cause.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <atomic>
 #include <cerrno>

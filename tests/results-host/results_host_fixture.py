@@ -10,7 +10,7 @@ import subprocess
 import sys
 import tempfile
 
-HOST_TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "results-host")
+HOST_TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "results-host")
 PASSWORD = "Pl4nkton"
 
 
