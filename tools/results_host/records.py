@@ -10,7 +10,8 @@ import struct
 from .names import SHARED_NAME
 
 FIELD_NAMES = ("name", "e-mail address", "OS", "processor")
-TEXT_ENCODING = "cp1252"  # what the program writes and reads
+# The five codes Windows-1252 leaves undefined: the program keeps them as the code points of the same number.
+_UNDEFINED_1252 = frozenset("\x81\x8d\x8f\x90\x9d")
 MAX_FIELD = 300  # bytes of one text of a new record
 MAX_NEW_RECORDS = 64 << 10  # bytes of new records one change may add
 
@@ -31,11 +32,19 @@ class Refusal(Exception):
         self.code = code
 
 
+def encode_text(text):
+    """Windows-1252 as the program writes it: characters the code page cannot hold become "?"."""
+    try:
+        return text.encode("cp1252")
+    except UnicodeEncodeError:
+        return bytes(ord(c) if c in _UNDEFINED_1252 else c.encode("cp1252", "replace")[0] for c in text)
+
+
 def encode_record(name, email, os_name, processor, score):
     """One record's bytes. Texts may be bytes, taken as they are, or str, encoded as the program does."""
     out = bytearray()
     for text in (name, email, os_name, processor):
-        data = text.encode(TEXT_ENCODING) if isinstance(text, str) else bytes(text)
+        data = encode_text(text) if isinstance(text, str) else bytes(text)
         out += _INT32.pack(len(data)) + data
     out += _DOUBLE.pack(score)
     return bytes(out)
