@@ -33,6 +33,8 @@ class Host:
         self.start()
 
     def start(self):
+        """Starts the host on ports the system picks, also after stop(): a restart keeps the folders and takes new
+        ports, so read ftp_port and http_port again."""
         # Standard error goes to a file: a full pipe would stop a host that logs too much instead of showing it.
         with open(os.path.join(self.dir, "host.err"), "w") as err:
             self.process = subprocess.Popen(
