@@ -5,20 +5,20 @@ import http.client
 import io
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 
-HOST_TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "results-host")
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+HOST_TOOL = os.path.join(TOOLS, "results-host")
 PASSWORD = "Pl4nkton"
+
+sys.path.insert(0, TOOLS)
+from results_host.records import encode_record  # noqa: E402 - found through the path above
 
 
 def record(name, score=1.0, email=""):
-    out = b""
-    for text in (name.encode() if isinstance(name, str) else name, email.encode(), b"Win 98", b"K6-2 350"):
-        out += struct.pack("<i", len(text)) + text
-    return out + struct.pack("<d", score)
+    return encode_record(name, email, "Win 98", "K6-2 350", score)
 
 
 class Host:
@@ -33,6 +33,8 @@ class Host:
         self.start()
 
     def start(self):
+        """Starts the host on ports the system picks, also after stop(): a restart keeps the folders and takes new
+        ports, so read ftp_port and http_port again."""
         # Standard error goes to a file: a full pipe would stop a host that logs too much instead of showing it.
         with open(os.path.join(self.dir, "host.err"), "w") as err:
             self.process = subprocess.Popen(
