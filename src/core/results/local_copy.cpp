@@ -198,7 +198,7 @@ LocalCopyUpdate downloadWhole(CurlInet& inet, const std::string& address, const 
     Aside part(path);
     if (part.fd() < 0)
         return localFailure(path, part.error());
-    FetchRequest request { .address = address, .fd = part.fd(), .maxBytes = kMaxSharedFileBytes };
+    FetchRequest request { .address = address, .fd = part.fd(), .maxBytes = kMaxTransferBytes };
     const bool fetched = runFetch(inet, request, tick, stopped, update.cancelled);
     const std::uint64_t size = inet.fetched().written;
     if (!fetched || update.cancelled) {
@@ -305,7 +305,7 @@ LocalCopyUpdate updateLocalCopy(CurlInet& inet, const std::string& webAddress, c
         .range = true,
         .from = from,
         .expect = readRange(copy.get(), from, static_cast<std::size_t>(size - from)),
-        .maxBytes = kMaxSharedFileBytes - size };
+        .maxBytes = kMaxTransferBytes - size };
     const bool fetched = runFetch(inet, request, tick, stopped, update.cancelled);
     const FetchResult& result = inet.fetched();
     if (update.cancelled) {

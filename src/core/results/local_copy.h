@@ -10,9 +10,6 @@ namespace vantrel {
 
 class CurlInet;
 
-// The shared file is never larger than this; a bigger answer is not the results file.
-inline constexpr std::uint64_t kMaxSharedFileBytes = 512ull << 20;
-
 struct LocalCopyUpdate {
     bool ok = false;
     bool missing = false; // the host holds no shared file yet; the local copy is gone too

@@ -94,8 +94,7 @@ public:
 
     TransferOutcome commit(std::uint64_t hostSize, std::optional<std::uint64_t>& at) override
     {
-        const TransferOutcome renamed = m_session.commands(
-            { "RNFR " + protocol::stagedPath(m_token), "RNTO " + std::string(kSharedFileName) });
+        const TransferOutcome renamed = m_session.rename(protocol::stagedPath(m_token), kSharedFileName);
         m_left = !renamed.ok();
         if (renamed.ok())
             at = hostSize; // the staged file is the host's, then the record

@@ -44,7 +44,7 @@ void Heartbeat::pump()
         if (m_beat->StillExecuting())
             return;
         m_running = false;
-        const TransferOutcome& outcome = m_beat->outcome();
+        const TransferOutcome& outcome = m_beat->Outcome();
         if (m_checking) {
             afterCheck(outcome);
         } else if (outcome.ok()) {
@@ -52,7 +52,7 @@ void Heartbeat::pump()
             m_next = now + m_session.timing().beatEvery;
         } else {
             // An unclear answer: the rename may have happened. Look which name there is now.
-            m_checking = m_beat->list(m_target == Target::Lock ? protocol::kLock : "");
+            m_checking = m_beat->ListFolder(m_target == Target::Lock ? protocol::kLock : "");
             m_running = m_checking;
             if (!m_running)
                 m_next = now + 1s;
@@ -63,12 +63,10 @@ void Heartbeat::pump()
         return;
     if (!m_beat)
         m_beat = m_session.openSecondSession();
-    const std::vector<std::string> rename = m_target == Target::Lock
-        ? std::vector<std::string> { "RNFR " + protocol::inLock(heartbeatName()),
-              "RNTO " + protocol::inLock(protocol::heartbeatName(m_token, m_lockBeat + 1)) }
-        : std::vector<std::string> { "RNFR " + claimName(),
-              "RNTO " + protocol::claimName(m_token, m_claimBeat + 1) };
-    m_running = m_beat->quote(rename);
+    m_running = m_target == Target::Lock
+        ? m_beat->RenameFile(protocol::inLock(heartbeatName()),
+              protocol::inLock(protocol::heartbeatName(m_token, m_lockBeat + 1)))
+        : m_beat->RenameFile(claimName(), protocol::claimName(m_token, m_claimBeat + 1));
     if (!m_running)
         m_next = now + 1s;
 }
@@ -84,7 +82,7 @@ void Heartbeat::afterCheck(const TransferOutcome& outcome)
     const std::string stem = m_target == Target::Lock ? "hb-" + m_token + "-"
                                                       : std::string(protocol::kClaimPrefix) + m_token + "-";
     bool found = false;
-    for (const std::string& name : protocol::listedNames(m_beat->listing())) {
+    for (const std::string& name : protocol::listedNames(m_beat->Listing())) {
         if (name.rfind(stem, 0) != 0)
             continue;
         if (const std::optional<std::uint64_t> beat = protocol::number(name.substr(stem.size()))) {

@@ -36,7 +36,7 @@ private:
     std::uint64_t& count() { return m_target == Target::Lock ? m_lockBeat : m_claimBeat; }
 
     HostSession& m_session;
-    std::unique_ptr<CurlInet> m_beat; // opened at the first beat that is due
+    std::unique_ptr<clsFTPEngine> m_beat; // opened at the first beat that is due
     std::string m_token;
     Target m_target = Target::None;
     bool m_running = false;

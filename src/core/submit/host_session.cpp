@@ -52,14 +52,19 @@ HostSession::HostSession(const SubmitOptions& options, std::stop_token stop)
     m_ftp->setLowSpeedLimit(kStallBytesPerSecond, m_timing.stallAfter);
 }
 
+bool HostSession::logOn(clsFTPEngine& engine, std::shared_ptr<InetControl> inet) const
+{
+    engine.SetEncryptionPassword(kEncryptionKey);
+    engine.SetInetObject(std::move(inet));
+    engine.SetFTPServer(m_options.host.ftp);
+    engine.SetFTPUsername(kFtpUserName);
+    engine.SetFTPEncryptedPassword(kFtpEncryptedPassword);
+    return engine.LogonInet();
+}
+
 std::optional<std::string> HostSession::logOn()
 {
-    m_engine.SetEncryptionPassword(kEncryptionKey);
-    m_engine.SetInetObject(m_ftp);
-    m_engine.SetFTPServer(m_options.host.ftp);
-    m_engine.SetFTPUsername(kFtpUserName);
-    m_engine.SetFTPEncryptedPassword(kFtpEncryptedPassword);
-    if (!m_engine.LogonInet())
+    if (!logOn(m_engine, m_ftp))
         return "the logon to the results host failed (" + m_engine.errorString() + ").";
     return std::nullopt;
 }
@@ -86,11 +91,8 @@ TransferOutcome HostSession::run(const std::function<bool()>& start)
     const Duration firstFailure = now();
     Duration backoff = 500ms;
     while (true) {
-        if (start()) {
-            while (m_ftp->StillExecuting())
-                tick();
-        }
-        const TransferOutcome outcome = m_ftp->outcome();
+        start(); // the engine waits for the request, ticking
+        const TransferOutcome outcome = m_engine.Outcome();
         if (!unreachable(outcome) || !m_honourStop || stopRequested()
             || now() - firstFailure + backoff > m_timing.outageGrace)
             return outcome;
@@ -99,34 +101,44 @@ TransferOutcome HostSession::run(const std::function<bool()>& start)
     }
 }
 
-TransferOutcome HostSession::commands(std::vector<std::string> commands)
+TransferOutcome HostSession::commands(const std::vector<std::string>& commands)
 {
-    return run([&] { return m_ftp->quote(commands); });
+    return run([&] { return m_engine.SendCommands(commands); });
+}
+
+TransferOutcome HostSession::rename(const std::string& from, const std::string& to)
+{
+    return run([&] { return m_engine.RenameFile(from, to); });
+}
+
+TransferOutcome HostSession::features()
+{
+    return run([&] { return m_engine.AskFeatures(); });
 }
 
 TransferOutcome HostSession::list(const std::string& folder, std::vector<std::string>& names)
 {
-    const TransferOutcome outcome = run([&] { return m_ftp->list(folder); });
-    names = outcome.ok() ? protocol::listedNames(m_ftp->listing()) : std::vector<std::string>();
+    const TransferOutcome outcome = run([&] { return m_engine.ListFolder(folder); });
+    names = outcome.ok() ? protocol::listedNames(m_engine.Listing()) : std::vector<std::string>();
     return outcome;
 }
 
-TransferOutcome HostSession::store(const std::string& remote, UploadSource source, std::uint64_t restAt)
+TransferOutcome HostSession::store(const std::string& remote, const UploadSource& source, std::uint64_t restAt)
 {
-    return run([&] { return m_ftp->store(remote, source, UploadMode::Store, restAt); });
+    return run([&] { return m_engine.StoreFile(remote, source, restAt); });
 }
 
-TransferOutcome HostSession::append(const std::string& remote, UploadSource source)
+TransferOutcome HostSession::append(const std::string& remote, const UploadSource& source)
 {
-    return run([&] { return m_ftp->store(remote, source, UploadMode::Append); });
+    return run([&] { return m_engine.AppendFile(remote, source); });
 }
 
 std::optional<std::uint64_t> HostSession::sharedFileSize(bool& missing)
 {
     missing = false;
-    const TransferOutcome outcome = commands({ "TYPE I", "SIZE " + std::string(kSharedFileName) });
+    const TransferOutcome outcome = run([&] { return m_engine.AskSize(kSharedFileName); });
     if (outcome.ok()) {
-        if (const std::optional<std::string> text = replyText(m_ftp->replies(), 213))
+        if (const std::optional<std::string> text = replyText(m_engine.Replies(), 213))
             return protocol::number(*text);
         return std::nullopt;
     }
@@ -149,30 +161,29 @@ void HostSession::removeFolder(const std::string& name)
             if (++removed > kMaxRemovedEntries)
                 break;
             const std::string path = name + "/" + entry;
-            if (commands({ "DELE " + path }).ok())
+            if (run([&] { return m_engine.DeleteFile(path); }).ok())
                 continue;
             std::vector<std::string> inner;
             if (list(path, inner).ok()) {
                 for (const std::string& file : inner) {
                     if (++removed > kMaxRemovedEntries)
                         break;
-                    commands({ "DELE " + path + "/" + file });
+                    run([&] { return m_engine.DeleteFile(path + "/" + file); });
                 }
             }
-            commands({ "RMD " + path });
+            run([&] { return m_engine.RemoveFolder(path); });
         }
     }
-    commands({ "RMD " + name });
+    run([&] { return m_engine.RemoveFolder(name); });
 }
 
-std::unique_ptr<CurlInet> HostSession::openSecondSession() const
+std::unique_ptr<clsFTPEngine> HostSession::openSecondSession() const
 {
-    auto second = std::make_unique<CurlInet>();
-    second->setProtocol(kProtocolFtp);
-    second->setURL(m_ftp->URL());
-    second->setUserName(m_ftp->UserName());
-    second->setPassword(m_ftp->Password());
-    second->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
+    auto inet = std::make_shared<CurlInet>();
+    inet->setTimeouts(kConnectTimeout, m_timing.commandTimeout);
+    auto second = std::make_unique<clsFTPEngine>();
+    logOn(*second, inet); // cannot fail: the key is set; a failure would show in every beat anyway
+    second->SetWaitForCommands(false); // the heartbeat polls from the tick
     return second;
 }
 

@@ -46,16 +46,19 @@ public:
     }
     const SubmitTiming& timing() const { return m_timing; }
 
-    // Runs the request start() began to its end (start() anew while the host is unreachable).
+    // Runs a request of the engine to its end (anew while the host is unreachable); its outcome.
     TransferOutcome run(const std::function<bool()>& start);
-    TransferOutcome commands(std::vector<std::string> commands);
+    // Every command is sent, even after a refusal; the outcome is the first refusal.
+    TransferOutcome commands(const std::vector<std::string>& commands);
+    TransferOutcome rename(const std::string& from, const std::string& to);
+    TransferOutcome features();
     TransferOutcome list(const std::string& folder, std::vector<std::string>& names);
-    TransferOutcome store(const std::string& remote, UploadSource source, std::uint64_t restAt = 0);
-    TransferOutcome append(const std::string& remote, UploadSource source);
+    TransferOutcome store(const std::string& remote, const UploadSource& source, std::uint64_t restAt = 0);
+    TransferOutcome append(const std::string& remote, const UploadSource& source);
     // The shared file's size on the host: 0 with missing set when there is none, nullopt when unknown.
     std::optional<std::uint64_t> sharedFileSize(bool& missing);
-    const std::vector<std::string>& replies() const { return m_ftp->replies(); }
-    const TransferOutcome& outcome() const { return m_ftp->outcome(); }
+    const std::vector<std::string>& replies() const { return m_engine.Replies(); }
+    const TransferOutcome& outcome() const { return m_engine.Outcome(); }
     // Ends the command under way (from a tick).
     void cancel() { m_ftp->Cancel(); }
     // Transfers that may run long (a whole file), bounded by the stall limit instead.
@@ -63,8 +66,8 @@ public:
     // Removes a folder and what it holds, one level of folders deep; bounded and best effort.
     void removeFolder(const std::string& name);
 
-    // A second session on the same account, for the heartbeat.
-    std::unique_ptr<CurlInet> openSecondSession() const;
+    // A second session on the same account, for the heartbeat; its requests do not wait.
+    std::unique_ptr<clsFTPEngine> openSecondSession() const;
 
     // "the results host HOST <what> (<the host's words or the cause>)."
     std::string failure(const std::string& what, const TransferOutcome& outcome) const;
@@ -85,6 +88,7 @@ public:
     };
 
 private:
+    bool logOn(clsFTPEngine& engine, std::shared_ptr<InetControl> inet) const;
     void tick()
     {
         if (m_tick)

@@ -215,7 +215,7 @@ bool Submission::learnFeatures(SubmitResult& result)
 {
     if (m_featuresKnown)
         return true;
-    const TransferOutcome features = m_session.commands({ "FEAT" });
+    const TransferOutcome features = m_session.features();
     if (m_session.stopRequested()) {
         result = cancelled();
         return false;

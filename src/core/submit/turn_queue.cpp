@@ -39,7 +39,7 @@ bool TurnQueue::join()
         for (int tries = 0; tries < 20 && !m_session.stopRequested(); ++tries) {
             const protocol::Ticket ticket { last + 1 + static_cast<std::uint64_t>(tries), m_token, 0 };
             const TransferOutcome joined
-                = m_session.commands({ "RNFR " + m_heartbeat.claimName(), "RNTO " + ticket.name() });
+                = m_session.rename(m_heartbeat.claimName(), ticket.name());
             if (joined.ok()) {
                 m_ticket = ticket;
                 return true;
@@ -60,7 +60,7 @@ bool TurnQueue::beatTicket()
 {
     protocol::Ticket next = *m_ticket;
     ++next.beat;
-    if (m_session.commands({ "RNFR " + m_ticket->name(), "RNTO " + next.name() }).ok()) {
+    if (m_session.rename(m_ticket->name(), next.name()).ok()) {
         m_ticket = next;
         return true;
     }
@@ -149,7 +149,7 @@ TurnQueue::Wait TurnQueue::waitForTurn()
         Duration nextLook = nextQueueLook;
         if (atFront) {
             const TransferOutcome claimed
-                = m_session.commands({ "RNFR " + m_ticket->name(), "RNTO " + std::string(protocol::kLock) });
+                = m_session.rename(m_ticket->name(), protocol::kLock);
             if (claimed.ok()) {
                 m_ticket.reset();
                 return Wait::Claimed;
@@ -212,7 +212,7 @@ void TurnQueue::lookAtQueue(const std::vector<std::string>& names)
         }
         // Renaming proves the owner silent: a beat since would have changed the name.
         const std::string aside = newStaleName();
-        if (m_session.commands({ "RNFR " + name, "RNTO " + aside }).ok())
+        if (m_session.rename(name, aside).ok())
             m_session.removeFolder(aside);
     }
     m_seen = std::move(seen);
@@ -227,11 +227,11 @@ bool TurnQueue::takeOver()
         return false;
     m_watch.clear();
     if (!m_session
-             .commands({ "RNFR " + protocol::inLock(*target), "RNTO " + protocol::inLock("dead-" + m_token) })
+             .rename(protocol::inLock(*target), protocol::inLock("dead-" + m_token))
              .ok())
         return false;
     const std::string aside = newStaleName();
-    if (m_session.commands({ "RNFR " + std::string(protocol::kLock), "RNTO " + aside }).ok())
+    if (m_session.rename(protocol::kLock, aside).ok())
         m_takenOver.push_back(aside);
     return true;
 }
