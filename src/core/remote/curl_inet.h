@@ -83,7 +83,8 @@ public:
     bool quote(std::vector<std::string> commands) override;
     // At most 256 KiB of names.
     bool list(const std::string& folder) override;
-    bool store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0) override;
+    bool store(
+        const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0) override;
     const std::vector<std::string>& replies() const override;
     const std::string& listing() const override;
 

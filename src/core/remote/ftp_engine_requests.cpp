@@ -8,7 +8,8 @@ namespace {
 
 const TransferOutcome& noControl()
 {
-    static const TransferOutcome outcome { TransferStatus::OtherError, 0, "No transfer control is set", 0, {} };
+    static const TransferOutcome outcome { TransferStatus::OtherError, 0, "No transfer control is set", 0,
+        {} };
     return outcome;
 }
 
@@ -73,8 +74,8 @@ bool clsFTPEngine::StoreFile(const std::string& sName, UploadSource source, std:
 
 bool clsFTPEngine::AppendFile(const std::string& sName, UploadSource source)
 {
-    return runRequest(
-        "APPE " + sName, [&](InetControl& inet) { return inet.store(sName, std::move(source), UploadMode::Append); });
+    return runRequest("APPE " + sName,
+        [&](InetControl& inet) { return inet.store(sName, std::move(source), UploadMode::Append); });
 }
 
 const TransferOutcome& clsFTPEngine::Outcome() const

@@ -94,7 +94,8 @@ public:
     // NLST of a folder ("" for the starting folder).
     virtual bool list(const std::string& folder) = 0;
     // Sends source to remote, directly (no temporary name): STOR at restAt, or APPE.
-    virtual bool store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0)
+    virtual bool store(
+        const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0)
         = 0;
 
     // Outcome of the last request once it has ended.

@@ -12,4 +12,4 @@ namespace vantrel {
 std::optional<std::string> EncryptString(std::string_view key, std::string_view text);
 std::optional<std::string> DecryptString(std::string_view key, std::string_view cipherText);
 
-}  // namespace vantrel
+} // namespace vantrel

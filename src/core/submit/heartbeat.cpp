@@ -65,7 +65,7 @@ void Heartbeat::pump()
         m_beat = m_session.openSecondSession();
     m_running = m_target == Target::Lock
         ? m_beat->RenameFile(protocol::inLock(heartbeatName()),
-              protocol::inLock(protocol::heartbeatName(m_token, m_lockBeat + 1)))
+            protocol::inLock(protocol::heartbeatName(m_token, m_lockBeat + 1)))
         : m_beat->RenameFile(claimName(), protocol::claimName(m_token, m_claimBeat + 1));
     if (!m_running)
         m_next = now + 1s;

@@ -123,7 +123,8 @@ TransferOutcome HostSession::list(const std::string& folder, std::vector<std::st
     return outcome;
 }
 
-TransferOutcome HostSession::store(const std::string& remote, const UploadSource& source, std::uint64_t restAt)
+TransferOutcome HostSession::store(
+    const std::string& remote, const UploadSource& source, std::uint64_t restAt)
 {
     return run([&] { return m_engine.StoreFile(remote, source, restAt); });
 }

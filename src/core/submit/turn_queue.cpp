@@ -38,8 +38,7 @@ bool TurnQueue::join()
     if (listed.ok()) {
         for (int tries = 0; tries < 20 && !m_session.stopRequested(); ++tries) {
             const protocol::Ticket ticket { last + 1 + static_cast<std::uint64_t>(tries), m_token, 0 };
-            const TransferOutcome joined
-                = m_session.rename(m_heartbeat.claimName(), ticket.name());
+            const TransferOutcome joined = m_session.rename(m_heartbeat.claimName(), ticket.name());
             if (joined.ok()) {
                 m_ticket = ticket;
                 return true;
@@ -148,8 +147,7 @@ TurnQueue::Wait TurnQueue::waitForTurn()
 
         Duration nextLook = nextQueueLook;
         if (atFront) {
-            const TransferOutcome claimed
-                = m_session.rename(m_ticket->name(), protocol::kLock);
+            const TransferOutcome claimed = m_session.rename(m_ticket->name(), protocol::kLock);
             if (claimed.ok()) {
                 m_ticket.reset();
                 return Wait::Claimed;
@@ -226,9 +224,7 @@ bool TurnQueue::takeOver()
     if (!target)
         return false;
     m_watch.clear();
-    if (!m_session
-             .rename(protocol::inLock(*target), protocol::inLock("dead-" + m_token))
-             .ok())
+    if (!m_session.rename(protocol::inLock(*target), protocol::inLock("dead-" + m_token)).ok())
         return false;
     const std::string aside = newStaleName();
     if (m_session.rename(protocol::kLock, aside).ok())

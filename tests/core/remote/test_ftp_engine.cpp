@@ -2,8 +2,8 @@
 // for the transfer control.
 #include "core/remote/ftp_engine.h"
 #include "core/remote/string_cipher.h"
-#include "results_host_process.h"
 #include "core/submit/ftp_account.h"
+#include "results_host_process.h"
 #include "temp_dir.h"
 
 #include <cstdlib>
@@ -156,8 +156,9 @@ TEST_F(EngineTest, ProtocolRequestsWaitUnlessToldNotTo)
     EXPECT_TRUE(m_engine->StoreFile("q/t/next", { .tail = "x" }, 7));
     EXPECT_EQ(m_inet->calls,
         (std::vector<std::string> { "quote(RNFR claim-a, RNTO lock)", "StillExecuting", "StillExecuting",
-            "quote(TYPE I, SIZE compare.zip)", "StillExecuting", "StillExecuting", "append(compare.zip, rec, 0)",
-            "StillExecuting", "StillExecuting", "store(q/t/next, x, 7)", "StillExecuting", "StillExecuting" }));
+            "quote(TYPE I, SIZE compare.zip)", "StillExecuting", "StillExecuting",
+            "append(compare.zip, rec, 0)", "StillExecuting", "StillExecuting", "store(q/t/next, x, 7)",
+            "StillExecuting", "StillExecuting" }));
     m_inet->calls.clear();
     m_engine->SetWaitForCommands(false);
     EXPECT_TRUE(m_engine->ListFolder("lock"));
