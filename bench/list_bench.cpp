@@ -14,8 +14,8 @@
 // (Apache, say) that serves DATA/compare.zip as /vantrel/COMPARE.ZIP.
 #include "console/console_args.h"
 #include "core/remote/curl_inet.h"
-#include "core/submit/ftp_account.h"
 #include "core/results/results_file.h"
+#include "core/submit/ftp_account.h"
 #include "results_host_process.h"
 #include "sample_results.h"
 #include "temp_dir.h"
@@ -123,6 +123,127 @@ void appendTo(const std::string& path, const std::string& bytes)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// What every step measures against: the host, its file, and the window's session.
+struct Bench {
+    ResultsHost host;
+    std::string shared;
+    std::size_t records = 0;
+    std::size_t fileSize = 0;
+    int runs = 0;
+    Session& session;
+    bool ok = true;
+
+    void expectRows(const frmCompare& dlg, std::size_t rows, const char* when)
+    {
+        if (static_cast<std::size_t>(dlg.listModel()->rowCount()) == rows)
+            return;
+        std::fprintf(stderr, "%s: listed %d rows, expected %zu\n", when, dlg.listModel()->rowCount(), rows);
+        ok = false;
+    }
+};
+
+// A window with no local copy yet: everything comes over the network.
+void firstListWithoutCopy(Bench& bench, double plainDownloadMs)
+{
+    frmCompare dlg(bench.session);
+    dlg.show();
+    QApplication::processEvents();
+    dlg.lstCompare->viewport()->repaint();
+    const double took = clickToRows(dlg);
+    bench.expectRows(dlg, bench.records, "first list without a local copy");
+    std::printf(
+        "first list, no local copy: %.1f ms = %.1fx the plain download\n", took, took / plainDownloadMs);
+}
+
+// A fresh window each time, its local copy up to date; and the memory a filled list takes.
+void firstListsFromCopy(Bench& bench, double plainReadMs)
+{
+    Times firstLists;
+    long grown = 0;
+    std::size_t tableBytes = 0;
+    for (int run = 0; run < bench.runs; ++run) {
+        frmCompare dlg(bench.session);
+        dlg.show();
+        QApplication::processEvents();
+        dlg.lstCompare->viewport()->repaint();
+        const long before = residentBytes();
+        firstLists.ms.push_back(clickToRows(dlg));
+        grown = std::max(grown, residentBytes() - before);
+        tableBytes = dlg.listModel()->table().byteSize();
+        bench.expectRows(dlg, bench.records, "first list from the local copy");
+    }
+    std::printf("first list, local copy up to date: median %.1f ms, best %.1f ms = %.1fx the plain read "
+                "(target: well under 500 ms)\n",
+        firstLists.median(), firstLists.best(), firstLists.best() / plainReadMs);
+    const auto perRecord = [&](double bytes) {
+        return (bytes - static_cast<double>(bench.fileSize)) / static_cast<double>(bench.records);
+    };
+    std::printf("memory: +%.2f MB for a filled list = file + %.1f bytes a record (%.2fx the file); the "
+                "records' table alone: file + %.1f bytes a record\n",
+        static_cast<double>(grown) / 1e6, perRecord(static_cast<double>(grown)),
+        static_cast<double>(grown) / static_cast<double>(bench.fileSize),
+        perRecord(static_cast<double>(tableBytes)));
+}
+
+// "Refresh list" after ten records were added on the host, and with nothing new; whether the
+// selected row and the scroll position stay.
+void refreshes(Bench& bench, frmCompare& dlg, double plainReadMs)
+{
+    QTableView* list = dlg.lstCompare;
+    const int selectedRow = static_cast<int>(bench.records / 2);
+    list->selectRow(selectedRow);
+    list->scrollTo(dlg.listModel()->index(selectedRow, 0), QAbstractItemView::PositionAtCenter);
+    QApplication::processEvents();
+    const int scrolledTo = list->verticalScrollBar()->value();
+
+    const std::string ten = bench::sampleResultsFile(10, 99);
+    Times grown;
+    bool kept = true;
+    std::size_t expected = bench.records;
+    for (int run = 0; run < bench.runs; ++run) {
+        appendTo(bench.shared, ten);
+        expected += 10;
+        grown.ms.push_back(clickToRows(dlg));
+        bench.expectRows(dlg, expected, "refresh after 10 new records");
+        const QModelIndexList selected = list->selectionModel()->selectedRows();
+        kept = kept && selected.size() == 1 && selected.front().row() == selectedRow
+            && list->verticalScrollBar()->value() == scrolledTo;
+    }
+    std::printf("refresh, 10 new records: median %.1f ms, best %.1f ms (target < 150 ms) = %.2fx the plain "
+                "read; selection and scroll position %s\n",
+        grown.median(), grown.best(), grown.best() / plainReadMs, kept ? "kept" : "LOST");
+
+    Times unchanged;
+    for (int run = 0; run < bench.runs; ++run) {
+        unchanged.ms.push_back(clickToRows(dlg));
+        bench.expectRows(dlg, expected, "refresh with nothing new");
+    }
+    std::printf("refresh, nothing new: median %.1f ms, best %.1f ms\n", unchanged.median(), unchanged.best());
+}
+
+// Pages through the whole list from top to bottom, then line by line as a mouse wheel does.
+void scrolling(QTableView* list)
+{
+    QScrollBar* bar = list->verticalScrollBar();
+    std::vector<double> frames;
+    const auto paintAt = [&](int value) {
+        QElapsedTimer timer;
+        timer.start();
+        bar->setValue(value);
+        list->viewport()->repaint();
+        frames.push_back(ms(timer));
+    };
+    const int step = std::max(1, bar->pageStep());
+    const int pages = std::max(1, (bar->maximum() - bar->minimum()) / step / 1000);
+    for (int value = bar->minimum(); value <= bar->maximum(); value += step * pages)
+        paintAt(value);
+    for (int i = 0; i < 300; ++i)
+        paintAt(bar->value() - 3);
+    std::sort(frames.begin(), frames.end());
+    std::printf("scrolling: %zu pages painted, median %.2f ms, 99th %.2f ms, worst %.2f ms per page\n",
+        frames.size(), frames[frames.size() / 2], frames[frames.size() * 99 / 100], frames.back());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -178,113 +299,16 @@ int main(int argc, char** argv)
     Session session(ChosenHost { host }, QString::fromStdString(folder.path()));
     session.MyPath = QString::fromStdString(folder.path());
     session.Score = 123456;
-    bool ok = true;
-    const auto expectRows = [&](const frmCompare& dlg, std::size_t rows, const char* when) {
-        if (static_cast<std::size_t>(dlg.listModel()->rowCount()) == rows)
-            return;
-        std::fprintf(stderr, "%s: listed %d rows, expected %zu\n", when, dlg.listModel()->rowCount(), rows);
-        ok = false;
-    };
-
-    // A window with no local copy yet: everything comes over the network.
-    double wholeDownload = 0;
-    {
-        frmCompare dlg(session);
-        dlg.show();
-        QApplication::processEvents();
-        dlg.lstCompare->viewport()->repaint();
-        wholeDownload = clickToRows(dlg);
-        expectRows(dlg, records, "first list without a local copy");
-    }
-    std::printf("first list, no local copy: %.1f ms = %.1fx the plain download\n", wholeDownload,
-        wholeDownload / downloads.best());
-
-    // A fresh window each time, its local copy up to date.
-    Times firstLists;
-    long grown = 0;
-    std::size_t tableBytes = 0;
-    for (int run = 0; run < runs; ++run) {
-        frmCompare dlg(session);
-        dlg.show();
-        QApplication::processEvents();
-        dlg.lstCompare->viewport()->repaint();
-        const long before = residentBytes();
-        firstLists.ms.push_back(clickToRows(dlg));
-        grown = std::max(grown, residentBytes() - before);
-        tableBytes = dlg.listModel()->table().byteSize();
-        expectRows(dlg, records, "first list from the local copy");
-    }
-    std::printf("first list, local copy up to date: median %.1f ms, best %.1f ms = %.1fx the plain read "
-                "(target: well under 500 ms)\n",
-        firstLists.median(), firstLists.best(), firstLists.best() / reads.best());
-    const auto perRecord = [&](double bytes) {
-        return (bytes - static_cast<double>(fileSize)) / static_cast<double>(records);
-    };
-    std::printf("memory: +%.2f MB for a filled list = file + %.1f bytes a record (%.2fx the file); the "
-                "records' table alone: file + %.1f bytes a record\n",
-        static_cast<double>(grown) / 1e6, perRecord(static_cast<double>(grown)),
-        static_cast<double>(grown) / static_cast<double>(fileSize),
-        perRecord(static_cast<double>(tableBytes)));
+    Bench bench { host, shared, records, fileSize, runs, session };
+    firstListWithoutCopy(bench, downloads.best());
+    firstListsFromCopy(bench, reads.best());
 
     frmCompare dlg(session);
     dlg.show();
     QApplication::processEvents();
     clickToRows(dlg);
-    expectRows(dlg, records, "the window that refreshes");
-    QTableView* list = dlg.lstCompare;
-    const int selectedRow = static_cast<int>(records / 2);
-    list->selectRow(selectedRow);
-    list->scrollTo(dlg.listModel()->index(selectedRow, 0), QAbstractItemView::PositionAtCenter);
-    QApplication::processEvents();
-    const int scrolledTo = list->verticalScrollBar()->value();
-
-    // Ten records added on the host before each refresh.
-    const std::string ten = bench::sampleResultsFile(10, 99);
-    Times refreshes;
-    bool kept = true;
-    std::size_t expected = records;
-    for (int run = 0; run < runs; ++run) {
-        appendTo(shared, ten);
-        expected += 10;
-        refreshes.ms.push_back(clickToRows(dlg));
-        expectRows(dlg, expected, "refresh after 10 new records");
-        const QModelIndexList selected = list->selectionModel()->selectedRows();
-        kept = kept && selected.size() == 1 && selected.front().row() == selectedRow
-            && list->verticalScrollBar()->value() == scrolledTo;
-    }
-    std::printf("refresh, 10 new records: median %.1f ms, best %.1f ms (target < 150 ms) = %.2fx the plain "
-                "read; selection and scroll position %s\n",
-        refreshes.median(), refreshes.best(), refreshes.best() / reads.best(), kept ? "kept" : "LOST");
-
-    Times unchanged;
-    for (int run = 0; run < runs; ++run) {
-        unchanged.ms.push_back(clickToRows(dlg));
-        expectRows(dlg, expected, "refresh with nothing new");
-    }
-    std::printf("refresh, nothing new: median %.1f ms, best %.1f ms\n", unchanged.median(), unchanged.best());
-
-    // Page through the whole list from top to bottom, painting each page.
-    QScrollBar* bar = list->verticalScrollBar();
-    std::vector<double> frames;
-    const int step = std::max(1, bar->pageStep());
-    const int pages = std::max(1, (bar->maximum() - bar->minimum()) / step / 1000);
-    for (int value = bar->minimum(); value <= bar->maximum(); value += step * pages) {
-        QElapsedTimer timer;
-        timer.start();
-        bar->setValue(value);
-        list->viewport()->repaint();
-        frames.push_back(ms(timer));
-    }
-    // And line by line for a while, as a mouse wheel does.
-    for (int i = 0; i < 300; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        bar->setValue(bar->value() - 3);
-        list->viewport()->repaint();
-        frames.push_back(ms(timer));
-    }
-    std::sort(frames.begin(), frames.end());
-    std::printf("scrolling: %zu pages painted, median %.2f ms, 99th %.2f ms, worst %.2f ms per page\n",
-        frames.size(), frames[frames.size() / 2], frames[frames.size() * 99 / 100], frames.back());
-    return ok ? 0 : 1;
+    bench.expectRows(dlg, records, "the window that refreshes");
+    refreshes(bench, dlg, reads.best());
+    scrolling(dlg.lstCompare);
+    return bench.ok ? 0 : 1;
 }

@@ -9,8 +9,8 @@
 #include "console/console_args.h"
 #include "core/remote/curl_inet.h"
 #include "core/remote/ftp_engine.h"
-#include "core/submit/ftp_account.h"
 #include "core/results/local_copy.h"
+#include "core/submit/ftp_account.h"
 #include "core/submit/submission.h"
 #include "cpu_time.h"
 #include "results_host_process.h"
@@ -139,28 +139,10 @@ void row(const char* what, const One& one, double fileMiB)
         one.peakKiB / 1024.0);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// One submission at each file size, in each of the three ways.
+bool submissionsBySize(const std::string& self, const std::vector<std::size_t>& sizes, int runs)
 {
-    if (argc == 6 && std::string(argv[1]) == "--child")
-        return runChild(argv[2], { argv[3], argv[4] }, argv[5]);
-
-    CLI::App app {
-        "What a submission costs on a local results host it starts itself: one submission at several "
-        "file sizes, eight at once, and the CPU a waiting submitter uses.",
-        "vantrel3-submit-bench"
-    };
-    std::vector<std::size_t> sizes { 1000, 100000, 1000000 };
-    int runs = 5;
-    app.add_option("--records", sizes, "Shared file sizes to measure, in records")->delimiter(',');
-    app.add_option("--runs", runs, "Submissions measured at each size (the median is shown)")
-        ->check(CLI::Range(1, 99));
-    if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
-        return *exitCode;
-    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
     bool ok = true;
-
     for (const std::size_t records : sizes) {
         // Large enough for the whole-file rows at every size.
         ResultsHostProcess host({ .extraArgs = { "--max-size", "512M", "--quota", "512M" } });
@@ -188,71 +170,99 @@ int main(int argc, char** argv)
         std::printf("\n");
     }
 
-    // Eight at once on a file of 100,000 records.
-    {
-        ResultsHostProcess host;
-        writeFile(host.sharedFile(), bench::sampleResultsFile(100000));
-        constexpr int kSubmitters = 8;
-        constexpr int kEach = 10;
-        std::atomic<int> submitted { 0 };
-        std::vector<std::vector<double>> waits(kSubmitters);
-        std::vector<TempDir> folders(kSubmitters);
-        for (TempDir& folder : folders)
-            std::filesystem::copy_file(host.sharedFile(), folder.file("compare.zip"));
-        const auto start = Clock::now();
-        {
-            std::vector<std::jthread> submitters;
-            for (int s = 0; s < kSubmitters; ++s) {
-                submitters.emplace_back([&, s] {
-                    for (int i = 0; i < kEach; ++i) {
-                        const ResultRecord record { "racer " + std::to_string(s), "", "Win 2K", "Duron",
-                            double(i + 1) };
-                        const SubmitResult result = submitResult(
-                            record, { .host = host.host(), .localCopyPath = folders[s].file("compare.zip") });
-                        if (result.status == SubmitStatus::Submitted)
-                            ++submitted;
-                        waits[s].push_back(ms(result.waited));
-                    }
-                });
-            }
-        }
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        std::vector<double> all;
-        for (const auto& each : waits)
-            all.insert(all.end(), each.begin(), each.end());
-        std::sort(all.begin(), all.end());
-        std::printf(
-            "%d submitters at once, %d records each, file of 100,000 records: %d submitted in %.2f s, "
-            "%.1f records/s; wait for a turn median %.1f ms, longest %.1f ms\n\n",
-            kSubmitters, kEach, submitted.load(), seconds, submitted / seconds, all[all.size() / 2],
-            all.back());
-        ok = ok && submitted == kSubmitters * kEach;
-    }
+    return ok;
+}
 
-    // A lock whose holder keeps it (its heartbeat file is simply there) for the measured time.
+// Eight at once on a file of 100,000 records.
+bool eightAtOnce()
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), bench::sampleResultsFile(100000));
+    constexpr int kSubmitters = 8;
+    constexpr int kEach = 10;
+    std::atomic<int> submitted { 0 };
+    std::vector<std::vector<double>> waits(kSubmitters);
+    std::vector<TempDir> folders(kSubmitters);
+    for (TempDir& folder : folders)
+        std::filesystem::copy_file(host.sharedFile(), folder.file("compare.zip"));
+    const auto start = Clock::now();
     {
-        ResultsHostProcess host;
-        writeFile(host.sharedFile(), bench::sampleResultsFile(1000));
-        std::filesystem::create_directory(host.root() + "compare.lock");
-        writeFile(host.root() + "compare.lock/hb-holder-0", "x");
-        std::stop_source stop;
-        SubmitResult waited;
-        const double cpuBefore = bench::cpuSeconds();
-        const auto waitStart = Clock::now();
-        {
-            std::jthread waiter([&] {
-                waited = submitResult(
-                    { "waiter", "", "Win ME", "Celeron", 1 }, { .host = host.host() }, stop.get_token());
+        std::vector<std::jthread> submitters;
+        for (int s = 0; s < kSubmitters; ++s) {
+            submitters.emplace_back([&, s] {
+                for (int i = 0; i < kEach; ++i) {
+                    const ResultRecord record { "racer " + std::to_string(s), "", "Win 2K", "Duron",
+                        double(i + 1) };
+                    const SubmitResult result = submitResult(
+                        record, { .host = host.host(), .localCopyPath = folders[s].file("compare.zip") });
+                    if (result.status == SubmitStatus::Submitted)
+                        ++submitted;
+                    waits[s].push_back(ms(result.waited));
+                }
             });
-            std::this_thread::sleep_for(std::chrono::seconds(5));
-            stop.request_stop();
         }
-        const double wall = std::chrono::duration<double>(Clock::now() - waitStart).count();
-        const double cpu = bench::cpuSeconds() - cpuBefore;
-        std::printf("waiting behind a held lock for %.1f s: CPU %.3f s = %.2f %% of one core; ended %s\n",
-            wall, cpu, 100.0 * cpu / wall,
-            waited.status == SubmitStatus::Cancelled ? "cancelled" : "otherwise");
-        ok = ok && waited.status == SubmitStatus::Cancelled;
     }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::vector<double> all;
+    for (const auto& each : waits)
+        all.insert(all.end(), each.begin(), each.end());
+    std::sort(all.begin(), all.end());
+    std::printf("%d submitters at once, %d records each, file of 100,000 records: %d submitted in %.2f s, "
+                "%.1f records/s; wait for a turn median %.1f ms, longest %.1f ms\n\n",
+        kSubmitters, kEach, submitted.load(), seconds, submitted / seconds, all[all.size() / 2], all.back());
+    return submitted == kSubmitters * kEach;
+}
+
+// A lock whose holder keeps it (its heartbeat file is simply there) for the measured time:
+// the CPU a waiting submitter uses.
+bool waitingBehindAHeldLock()
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), bench::sampleResultsFile(1000));
+    std::filesystem::create_directory(host.root() + "compare.lock");
+    writeFile(host.root() + "compare.lock/hb-holder-0", "x");
+    std::stop_source stop;
+    SubmitResult waited;
+    const double cpuBefore = bench::cpuSeconds();
+    const auto waitStart = Clock::now();
+    {
+        std::jthread waiter([&] {
+            waited = submitResult(
+                { "waiter", "", "Win ME", "Celeron", 1 }, { .host = host.host() }, stop.get_token());
+        });
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        stop.request_stop();
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - waitStart).count();
+    const double cpu = bench::cpuSeconds() - cpuBefore;
+    std::printf("waiting behind a held lock for %.1f s: CPU %.3f s = %.2f %% of one core; ended %s\n", wall,
+        cpu, 100.0 * cpu / wall, waited.status == SubmitStatus::Cancelled ? "cancelled" : "otherwise");
+    return waited.status == SubmitStatus::Cancelled;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 6 && std::string(argv[1]) == "--child")
+        return runChild(argv[2], { argv[3], argv[4] }, argv[5]);
+
+    CLI::App app {
+        "What a submission costs on a local results host it starts itself: one submission at several "
+        "file sizes, eight at once, and the CPU a waiting submitter uses.",
+        "vantrel3-submit-bench"
+    };
+    std::vector<std::size_t> sizes { 1000, 100000, 1000000 };
+    int runs = 5;
+    app.add_option("--records", sizes, "Shared file sizes to measure, in records")->delimiter(',');
+    app.add_option("--runs", runs, "Submissions measured at each size (the median is shown)")
+        ->check(CLI::Range(1, 99));
+    if (const auto exitCode = vantrel::parseCommandLine(app, argc, argv))
+        return *exitCode;
+    const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+
+    bool ok = submissionsBySize(self, sizes, runs);
+    ok = eightAtOnce() && ok;
+    ok = waitingBehindAHeldLock() && ok;
     return ok ? 0 : 1;
 }

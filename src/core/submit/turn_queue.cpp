@@ -125,67 +125,91 @@ TurnQueue::Wait TurnQueue::waitForTurn()
         }
 
         if (!atFront || m_session.now() >= nextQueueLook) {
-            std::vector<std::string> names;
-            if (m_session.list({}, names).ok()) {
-                lookAtQueue(names);
-                std::size_t ahead = 0;
-                for (const std::string& name : names) {
-                    const std::optional<protocol::Ticket> ticket = protocol::parseTicket(name);
-                    if (!ticket || !(*ticket < *m_ticket))
-                        continue;
-                    const auto first = m_aheadSince.try_emplace(ticket->token, m_session.now()).first->second;
-                    if (m_session.now() - first < timing.skipAfter)
-                        ++ahead;
-                }
-                atFront = ahead == 0;
+            if (const std::optional<std::size_t> ahead = liveTicketsAhead()) {
+                atFront = *ahead == 0;
                 nextQueueLook = m_session.now()
                     + (atFront ? 1000ms
                                : std::clamp<Duration>(
-                                   timing.pollMin * 2 * ahead, timing.pollMin, timing.pollMax));
+                                   timing.pollMin * 2 * *ahead, timing.pollMin, timing.pollMax));
             }
         }
 
         Duration nextLook = nextQueueLook;
         if (atFront) {
-            const TransferOutcome claimed = m_session.rename(m_ticket->name(), protocol::kLock);
-            if (claimed.ok()) {
-                m_ticket.reset();
-                return Wait::Claimed;
-            }
-            if (m_session.stopRequested())
+            bool again = false;
+            if (const std::optional<Wait> ended = claimAtFront(nextLockList, again))
+                return *ended;
+            if (again)
                 continue;
-            if (!refused(claimed)) {
-                // Unanswered: the rename may have happened. Look at the lock before anything else.
-                if (lockIsOurs()) {
-                    m_ticket.reset();
-                    return Wait::ClaimedUnanswered;
-                }
-                // Renaming the ticket makes a late claim with its old name fail.
-                if (!beatTicket()) {
-                    m_ticket.reset();
-                    return Wait::Lost;
-                }
-                if (unreachable(claimed))
-                    return end(m_session.failure("could not be reached", claimed));
-            }
-            if (m_session.now() >= nextLockList) {
-                nextLockList = m_session.now() + timing.lockListEvery;
-                std::vector<std::string> inLock;
-                // A failed listing tells nothing: the watch goes on as it was.
-                if (m_session.list(protocol::kLock, inLock).ok()) {
-                    m_watch.observe(inLock, m_session.now());
-                    if (takeOver()) {
-                        nextLockList = m_session.now();
-                        continue;
-                    }
-                }
-            }
             nextLook = m_session.now() + timing.pollMin + std::chrono::milliseconds(jitter(m_jitter));
         }
         if (m_onWaiting)
             m_onWaiting();
         m_session.pause(std::max<Duration>(nextLook - m_session.now(), 0ms));
     }
+}
+
+// Tickets ahead of ours that have not been skipped as dead, from a listing of the starting
+// folder (whose dead folders are cleared meanwhile); nullopt when the listing failed.
+std::optional<std::size_t> TurnQueue::liveTicketsAhead()
+{
+    std::vector<std::string> names;
+    if (!m_session.list({}, names).ok())
+        return std::nullopt;
+    lookAtQueue(names);
+    std::size_t ahead = 0;
+    for (const std::string& name : names) {
+        const std::optional<protocol::Ticket> ticket = protocol::parseTicket(name);
+        if (!ticket || !(*ticket < *m_ticket))
+            continue;
+        const auto first = m_aheadSince.try_emplace(ticket->token, m_session.now()).first->second;
+        if (m_session.now() - first < m_session.timing().skipAfter)
+            ++ahead;
+    }
+    return ahead;
+}
+
+// At the front of the queue: one try to claim the lock, and a look at its holder now and then.
+// How the wait ended, or nullopt to go on waiting (at once when `again`: the stop, or a
+// holder just taken over).
+std::optional<TurnQueue::Wait> TurnQueue::claimAtFront(Duration& nextLockList, bool& again)
+{
+    const TransferOutcome claimed = m_session.rename(m_ticket->name(), protocol::kLock);
+    if (claimed.ok()) {
+        m_ticket.reset();
+        return Wait::Claimed;
+    }
+    if (m_session.stopRequested()) {
+        again = true;
+        return std::nullopt;
+    }
+    if (!refused(claimed)) {
+        // Unanswered: the rename may have happened. Look at the lock before anything else.
+        if (lockIsOurs()) {
+            m_ticket.reset();
+            return Wait::ClaimedUnanswered;
+        }
+        // Renaming the ticket makes a late claim with its old name fail.
+        if (!beatTicket()) {
+            m_ticket.reset();
+            return Wait::Lost;
+        }
+        if (unreachable(claimed))
+            return end(m_session.failure("could not be reached", claimed));
+    }
+    if (m_session.now() >= nextLockList) {
+        nextLockList = m_session.now() + m_session.timing().lockListEvery;
+        std::vector<std::string> inLock;
+        // A failed listing tells nothing: the watch goes on as it was.
+        if (m_session.list(protocol::kLock, inLock).ok()) {
+            m_watch.observe(inLock, m_session.now());
+            if (takeOver()) {
+                nextLockList = m_session.now();
+                again = true;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 // Others' folders in the starting folder: a name that has stood still for staleAfter is a

@@ -47,6 +47,8 @@ private:
     bool beatTicket();
     bool lockIsOurs();
     void lookAtQueue(const std::vector<std::string>& names);
+    std::optional<std::size_t> liveTicketsAhead();
+    std::optional<Wait> claimAtFront(Duration& nextLockList, bool& again);
     bool takeOver();
     Wait end(std::string why);
     std::string newStaleName() { return protocol::staleName(m_token, m_staleCount++); }
