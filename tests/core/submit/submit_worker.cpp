@@ -3,6 +3,7 @@
 // The records' scores are 1 to COUNT. Options:
 //   --processor-bytes N  the processor text's length (default 8)
 //   --stale-ms N         how soon this submitter passes a silent lock or ticket by
+//   --beat-ms N          how often it renames its heartbeat (after --stale-ms, which sets it too)
 //   --command-ms N       how long it waits for one command's answer
 //   --skewed-clock       its clock leaves out any time the process was stopped, as a
 //                        clock does across a suspend
@@ -82,6 +83,9 @@ int main(int argc, char** argv)
             options.timing.invalidAfter = milliseconds(value);
             options.timing.lockListEvery = milliseconds(value / 4);
             options.timing.beatEvery = milliseconds(value / 6);
+            ++i;
+        } else if (flag == "--beat-ms") {
+            options.timing.beatEvery = milliseconds(value);
             ++i;
         } else if (flag == "--command-ms")
             options.timing.commandTimeout = milliseconds(value), ++i;

@@ -197,11 +197,12 @@ TEST_F(Submission, ALateHeartbeatAnswerIsNoLoss)
     ResultsHostProcess host;
     writeFile(host.sharedFile(), kEarlier);
     FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
-    proxy.delay("^RNTO compare\\.lock/hb-", 1500ms);
+    // The turn lasts a while (SIZE answers late, well within its time); the beats in it start every
+    // 100 ms, and each is answered too late for its 3 s.
+    proxy.delay("^RNTO compare\\.lock/hb-", 4000ms);
     proxy.delay("^SIZE compare\\.zip", 800ms);
     const pid_t holder = startWorker({ host.host().web, proxy.address() }, "holder", 2, m_logs.file("holder"),
-        { "--stale-ms", "60000", "--command-ms", "1000" });
-    // Beats every 100 ms, each answered too late for its 1 s.
+        { "--stale-ms", "60000", "--beat-ms", "100", "--command-ms", "3000" });
     const pid_t other = startWorker(host.host(), "other", 2, m_logs.file("other"));
     EXPECT_EQ(exitCode(holder), 0) << readFile(m_logs.file("holder"));
     EXPECT_EQ(exitCode(other), 0) << readFile(m_logs.file("other"));
