@@ -12,7 +12,7 @@ using namespace vantrel::test;
 struct ChoiceCase {
     const char* name;
     bool flag;
-    bool variable;
+    const char* variable; // VANTREL3_WEB, or null for unset
     const char* user; // the user's settings file, or null for none
     const char* system;
     const char* web; // the address chosen
@@ -33,7 +33,7 @@ TEST_P(HostChoice, TakesTheFirstPlaceThatNamesIt)
         writeFile(system, c.system);
     std::map<std::string, std::string> environment;
     if (c.variable)
-        environment["VANTREL3_WEB"] = "variable:80";
+        environment["VANTREL3_WEB"] = c.variable;
     const auto getenv = [&](const char* name) -> const char* {
         const auto found = environment.find(name);
         return found == environment.end() ? nullptr : found->second.c_str();
@@ -46,16 +46,19 @@ TEST_P(HostChoice, TakesTheFirstPlaceThatNamesIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, HostChoice,
-    ::testing::Values(
-        ChoiceCase { "Flag", true, true, "web = user:80\n", "web = system:80\n", "flag:80", "--web" },
-        ChoiceCase { "Variable", false, true, "web = user:80\n", nullptr, "variable:80", "VANTREL3_WEB" },
-        ChoiceCase { "UserFile", false, false, "# mine\n web=user:80 # here\n", "web = system:80\n",
+    ::testing::Values(ChoiceCase { "Flag", true, "variable:80", "web = user:80\n", "web = system:80\n",
+                          "flag:80", "--web" },
+        ChoiceCase {
+            "Variable", false, "variable:80", "web = user:80\n", nullptr, "variable:80", "VANTREL3_WEB" },
+        // As `VANTREL3_WEB= vantrel3` sets it: no address, so the next place decides.
+        ChoiceCase { "EmptyVariableFallsThrough", false, "", "web = user:80\n", nullptr, "user:80", "user" },
+        ChoiceCase { "UserFile", false, nullptr, "# mine\n web=user:80 # here\n", "web = system:80\n",
             "user:80", "user" },
-        ChoiceCase { "SystemFile", false, false, "ftp = other:21\n", "web = system:80\nftp = s:21\n",
+        ChoiceCase { "SystemFile", false, nullptr, "ftp = other:21\n", "web = system:80\nftp = s:21\n",
             "system:80", "system" },
-        ChoiceCase { "BadValueFallsThrough", false, false, "web = not an address\n", "web = system:80\n",
+        ChoiceCase { "BadValueFallsThrough", false, nullptr, "web = not an address\n", "web = system:80\n",
             "system:80", "system" },
-        ChoiceCase { "BuiltIn", false, false, nullptr, nullptr, VANTREL_WEB_HOST, "built in" }),
+        ChoiceCase { "BuiltIn", false, nullptr, nullptr, nullptr, VANTREL_WEB_HOST, "built in" }),
     [](const auto& info) { return info.param.name; });
 
 // Each address is chosen on its own: one from the command line, the other from a file.
