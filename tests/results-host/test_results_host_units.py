@@ -115,6 +115,15 @@ class HistoryTest(unittest.TestCase):
         self.assertEqual(self.shared.log.entries()[-1][1:4], ("restore", whole, len(first)))
         self.assertRaises(ValueError, self.shared.restore, "999")
 
+    def test_the_cap_bounds_each_change_and_the_quota_the_new_size(self):
+        with open(self.shared.path, "wb") as f:
+            f.write(record("x" * 300, email="y" * 300) * 110)  # past 64 KiB
+        self.add(record("Ann"))
+        self.shared.quota = self.shared.size() + len(record("Bob")) - 1
+        with self.assertRaises(Refusal) as refused:
+            self.add(record("Bob"))
+        self.assertIn("quota", str(refused.exception))
+
 
 if __name__ == "__main__":
     unittest.main()
