@@ -1,6 +1,7 @@
 // The main window: its controls and looks, the load sequence, the dispatch and its
-// refusals, the button looks, and the score file written at close.
+// refusals, the button looks, and the score file written at close or on an end signal.
 #include "main_window_fixture.h"
+#include "windows/ui/end_signals.h"
 #include "windows/ui/frm_about.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 using namespace vantrel;
@@ -516,12 +518,14 @@ void TestFrmMain::closeSavesScore_data()
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<double>("score");
     QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<int>("endSignal"); // ended from outside by it, or 0: closed
 
     const auto bytes = [](double v) { return QByteArray::fromStdString(doubleBytes(v)); };
-    QTest::newRow("no file, no run") << false << QByteArray() << -1.0 << bytes(0);
-    QTest::newRow("loaded score kept") << true << bytes(1234) << -1.0 << bytes(1234);
-    QTest::newRow("new score") << true << bytes(1234) << 5678.0 << bytes(5678);
-    QTest::newRow("tail untouched") << true << bytes(1) + "tail" << 42.0 << bytes(42) + "tail";
+    QTest::newRow("no file, no run") << false << QByteArray() << -1.0 << bytes(0) << 0;
+    QTest::newRow("loaded score kept") << true << bytes(1234) << -1.0 << bytes(1234) << 0;
+    QTest::newRow("new score") << true << bytes(1234) << 5678.0 << bytes(5678) << 0;
+    QTest::newRow("tail untouched") << true << bytes(1) + "tail" << 42.0 << bytes(42) + "tail" << 0;
+    QTest::newRow("SIGTERM") << true << bytes(1234) << 5678.0 << bytes(5678) << int(SIGTERM);
 }
 
 void TestFrmMain::closeSavesScore()
@@ -530,12 +534,22 @@ void TestFrmMain::closeSavesScore()
     QFETCH(QByteArray, stored);
     QFETCH(double, score);
     QFETCH(QByteArray, written);
+    QFETCH(int, endSignal);
 
     MainWindowFixture f(stored.toStdString(), fileExists);
     f.window.Form_Load();
     if (score >= 0)
         f.window.Score = score;
-    QVERIFY(f.window.close());
+    if (endSignal) {
+        // As main.cpp wires it; here the end only counts, so the reader must come back to the loop.
+        EndSignals ends({ endSignal });
+        connect(&ends, &EndSignals::received, &f.window, &frmMain::endFromOutside);
+        ::raise(endSignal);
+        while (f.endCount == 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    } else {
+        QVERIFY(f.window.close());
+    }
     QCOMPARE(f.endCount, 1);
     // Already on disk when the program ends.
     QCOMPARE(QByteArray::fromStdString(f.scoreFileAtEnd), written);
