@@ -5,6 +5,7 @@
 //   --stale-ms N         how soon this submitter passes a silent lock or ticket by
 //   --beat-ms N          how often it renames its heartbeat (after --stale-ms, which sets it too)
 //   --command-ms N       how long it waits for one command's answer
+//   --turn-ms N          how long its turn may last (others pass a lock by after twice that)
 //   --skewed-clock       its clock leaves out any time the process was stopped, as a
 //                        clock does across a suspend
 //   --plain              stage and rename the whole file, as on a plain FTP host
@@ -15,10 +16,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <string>
 #include <sys/prctl.h>
 #include <thread>
@@ -89,7 +90,11 @@ int main(int argc, char** argv)
             ++i;
         } else if (flag == "--command-ms")
             options.timing.commandTimeout = milliseconds(value), ++i;
-        else if (flag == "--skewed-clock")
+        else if (flag == "--turn-ms") {
+            options.timing.turnLimit = milliseconds(value);
+            options.timing.maxHold = milliseconds(2 * value);
+            ++i;
+        } else if (flag == "--skewed-clock")
             skewed = new SkewedClock;
         else if (flag == "--plain")
             options.plainHost = true;

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <thread>
@@ -69,6 +70,24 @@ void expectAcknowledgedRecordsPresent(const ResultsHostProcess& host, const std:
             << "told Thanks, but not once in the file: " << line;
         at = end;
     }
+}
+
+// Waits until done() holds; false only when it never does (the limit is a watchdog).
+bool waitUntil(const std::function<bool()>& done)
+{
+    for (auto until = std::chrono::steady_clock::now() + 30s; !done(); std::this_thread::sleep_for(10ms)) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+    }
+    return true;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 class Submission : public ::testing::Test {
@@ -152,6 +171,45 @@ INSTANTIATE_TEST_SUITE_P(Commits, PausedHolder,
         PausedCase { "SuspendedInTurn", "^SIZE compare\\.zip", true, false },
         PausedCase { "RenameHeld", "^RNTO compare\\.zip", false, true }),
     [](const auto& info) { return info.param.name; });
+
+// A live holder keeps its turn however long its commit takes within the turn's limit, and
+// the waiters behind it keep their places: nobody is taken over or removed as dead, and the
+// turns go in the order the queue was joined.
+TEST_F(Submission, ALiveHolderAndItsQueueKeepTheirOrder)
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), kEarlier);
+    FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
+    proxy.holdOnce("^APPE compare\\.zip");
+    // Beats every 250 ms, a name standing still for 1.5 s is dead; a turn may last 20 s.
+    const std::vector<std::string> flags { "--stale-ms", "1500", "--turn-ms", "20000", "--command-ms",
+        "30000" };
+    const pid_t holder
+        = startWorker({ host.host().web, proxy.address() }, "holder", 1, m_logs.file("holder"), flags);
+    ASSERT_TRUE(proxy.waitHeld(20s)) << readFile(m_logs.file("holder"));
+    std::vector<pid_t> waiters;
+    for (const std::string name : { "first", "second" }) {
+        waiters.push_back(startWorker(host.host(), name, 1, m_logs.file(name), flags));
+        ASSERT_TRUE(waitUntil([&] {
+            const auto names = filesIn(host.root());
+            return std::count_if(names.begin(), names.end(), [](const std::string& n) {
+                return n.starts_with("compare.q-");
+            }) == std::ssize(waiters);
+        }));
+    }
+    // Held while the first waiter looks into the lock twenty times (7.5 s by its clock).
+    ASSERT_TRUE(waitUntil([&] { return occurrences(host.requestLog(), "NLST compare.lock") >= 20; }));
+    proxy.release();
+    EXPECT_EQ(exitCode(holder), 0) << readFile(m_logs.file("holder"));
+    for (const pid_t waiter : waiters)
+        EXPECT_EQ(exitCode(waiter), 0);
+
+    std::vector<std::string> order;
+    for (const ResultRecord& record :
+        DecodeResultRecords(readFile(host.sharedFile()).substr(kEarlier.size())))
+        order.push_back(record.name);
+    EXPECT_EQ(order, (std::vector<std::string> { "holder", "first", "second" })) << host.requestLog();
+}
 
 // A holder whose connection stalls (nothing passes any more) keeps the host only as long
 // as one command may take; a dead one, killed in its turn, as long as a silent lock stands.
