@@ -125,8 +125,10 @@ TEST_F(Submission, EightSubmittersAtOnceLoseNoRecord)
 
 // A holder that stops while its commit is on the way: paused at the very moment (its clock
 // sees the pause) or earlier in its turn with a clock that does not (a suspend). Another
-// submitter takes the turn over; when the first resumes, its old commit must fail, and
-// no one is thanked for a record that is not in the file.
+// submitter takes the turn over. When the first resumes, with a third holding the turn, it
+// learns from its heartbeat that its turn is gone and ends the command it waits for (whose
+// answer never comes); its old commit must fail, and no one is thanked for a record that is
+// not in the file.
 struct PausedCase {
     const char* name;
     const char* heldCommand;
@@ -142,7 +144,8 @@ TEST_P(PausedHolder, CannotCommitOverTheNextTurn)
     writeFile(host.sharedFile(), kEarlier);
     FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
     proxy.holdOnce(GetParam().heldCommand);
-    std::vector<std::string> flags { "--stale-ms", "1500" };
+    // Neither a command's nor the turn's limit ends the held command before the case's own.
+    std::vector<std::string> flags { "--stale-ms", "1500", "--command-ms", "600000", "--turn-ms", "600000" };
     if (GetParam().skewedClock)
         flags.push_back("--skewed-clock");
     if (GetParam().plain)
@@ -154,10 +157,13 @@ TEST_P(PausedHolder, CannotCommitOverTheNextTurn)
     kill(paused, SIGSTOP);
     const pid_t next = startWorker(host.host(), "next", 1, m_logs.file("b"), flags);
     EXPECT_EQ(exitCode(next), 0) << readFile(m_logs.file("b"));
+    // A third holds the turn when the first resumes (and goes silent, to be taken over).
+    std::filesystem::create_directory(host.root() + "compare.lock");
+    writeFile(host.root() + "compare.lock/hb-third-0", "x");
     kill(paused, SIGCONT);
-    proxy.release();
-    // Its stale commit refused, the first starts again and gets its record in, once.
+    // Its stale commit ended, the first starts again and gets its record in, once.
     EXPECT_EQ(exitCode(paused), 0) << readFile(m_logs.file("a"));
+    proxy.release();
 
     const std::string log = readFile(m_logs.file("a")) + readFile(m_logs.file("b"));
     expectAcknowledgedRecordsPresent(host, log);
