@@ -333,19 +333,31 @@ TEST_F(Submission, OlderWholeFileClientsMixIn)
         EXPECT_EQ(times, 1) << record.first << " " << record.second;
 }
 
-// A host that loses each commit right after it: a few turns, then a failure with the
-// reason, never a success; nothing of the turn stays behind.
+// A host that loses each commit right after it: a failure with the reason, never a success,
+// though the same record stands earlier in the file; nothing of the turn stays behind. A
+// cancel while the host is read back is told the record is not there.
 TEST_F(Submission, ACommitThatDoesNotReadBackFails)
 {
     ResultsHostProcess host({ .fault = "lose-upload" });
-    writeFile(host.sharedFile(), kEarlier);
-    const SubmitResult result
-        = submitResult({ "Lost", "", "Win NT", "PPro", 3 }, { .host = host.host(), .plainHost = true });
+    const ResultRecord lost { "Lost", "", "Win NT", "PPro", 3 };
+    const std::string before = kEarlier + EncodeResultRecord(lost);
+    writeFile(host.sharedFile(), before);
+    const SubmitResult result = submitResult(lost, { .host = host.host(), .plainHost = true });
 
     EXPECT_EQ(result.status, SubmitStatus::Failed);
     EXPECT_NE(result.cause.find("did not hold your record"), std::string::npos) << result.cause;
-    EXPECT_EQ(readFile(host.sharedFile()), kEarlier);
+    EXPECT_EQ(readFile(host.sharedFile()), before);
     EXPECT_EQ(leftovers(host), std::vector<std::string> {});
+
+    std::stop_source cancel;
+    const SubmitOptions options { .host = host.host(), .progress = [&](SubmitStage stage) {
+                                     if (stage == SubmitStage::Verifying)
+                                         cancel.request_stop();
+                                 } };
+    const SubmitResult cancelled
+        = submitResult({ "Gone", "", "Win NT", "PPro", 4 }, options, cancel.get_token());
+    EXPECT_EQ(cancelled.status, SubmitStatus::Cancelled);
+    EXPECT_FALSE(cancelled.onHost) << cancelled.cause;
 }
 
 // Locks no honest submitter leaves: one holding other things than a heartbeat and its stage,
