@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <map>
 #include <thread>
@@ -275,13 +276,14 @@ TEST_F(Submission, ALateHeartbeatAnswerIsNoLoss)
 }
 
 // The local copy moves only what is new; a host file put back to an earlier, shorter
-// version is noticed and downloaded whole.
+// version is noticed and downloaded whole, also when it happens while a plain host's
+// submission waits with its file staged.
 TEST_F(Submission, TheLocalCopyFollowsTheHostEvenBackwards)
 {
     ResultsHostProcess host;
     writeFile(host.sharedFile(), kEarlier);
     TempDir local;
-    const SubmitOptions options { .host = host.host(), .localCopyPath = local.file("compare.zip") };
+    SubmitOptions options { .host = host.host(), .localCopyPath = local.file("compare.zip") };
     const ResultRecord first { "First", "", "Win 2K", "Athlon", 7 };
     ASSERT_EQ(submitResult(first, options).status, SubmitStatus::Submitted);
     EXPECT_EQ(readFile(local.file("compare.zip")), kEarlier + EncodeResultRecord(first));
@@ -292,6 +294,20 @@ TEST_F(Submission, TheLocalCopyFollowsTheHostEvenBackwards)
     const ResultRecord second { "Second", "", "Win ME", "Duron", 8 };
     ASSERT_EQ(submitResult(second, options).status, SubmitStatus::Submitted);
     EXPECT_EQ(readFile(host.sharedFile()), kEarlier + EncodeResultRecord(second));
+    EXPECT_EQ(readFile(local.file("compare.zip")), readFile(host.sharedFile()));
+
+    // The staged file holds Second; renamed into place, it would bring it back.
+    FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
+    proxy.holdOnce("^SIZE compare\\.zip"); // the turn's first step
+    options.host.ftp = proxy.address();
+    options.plainHost = true;
+    const ResultRecord third { "Third", "", "Win XP", "P4", 9 };
+    auto submitted = std::async(std::launch::async, [&] { return submitResult(third, options); });
+    ASSERT_TRUE(proxy.waitHeld(20s));
+    writeFile(host.sharedFile(), kEarlier);
+    proxy.release();
+    ASSERT_EQ(submitted.get().status, SubmitStatus::Submitted);
+    EXPECT_EQ(readFile(host.sharedFile()), kEarlier + EncodeResultRecord(third));
     EXPECT_EQ(readFile(local.file("compare.zip")), readFile(host.sharedFile()));
 }
 
