@@ -416,11 +416,13 @@ TEST_F(Submission, ALockHeldAgainstEveryoneIsTakenOver)
 }
 
 // Faults of the transfer or of the host: the shared file stays as it was, the local copy as it
-// was or a clean prefix of the host's file, and the submitter is told why.
+// was or a clean prefix of the host's file, and the submitter is told why, after as many
+// commits as its tries allow where another turn could help.
 struct FaultCase {
     const char* name;
     const char* fault; // a host fault, or what the test does to the host
     const char* cause; // a part of what the submitter is told
+    int commits = 0; // the appends the host saw
 };
 
 class TransportFault : public Submission, public ::testing::WithParamInterface<FaultCase> { };
@@ -452,14 +454,17 @@ TEST_P(TransportFault, LeavesTheFileAndTheCopyAlone)
     if (fault == "stopped")
         host.stop();
 
-    const SubmitResult result = submitResult({ "Ann", "ann@example.org", "Win 98", "K6-2 350", 1 },
-        { .host = host.host(), .localCopyPath = copy });
+    ResultRecord record { "Ann", "ann@example.org", "Win 98", "K6-2 350", 1 };
+    if (fault == "long-text")
+        record.processor.assign(kMaxRecordText + 1, 'p'); // past the form's check, refused by the host
+    const SubmitResult result = submitResult(record, { .host = host.host(), .localCopyPath = copy });
     EXPECT_EQ(result.status, SubmitStatus::Failed);
     EXPECT_NE(result.cause.find(GetParam().cause), std::string::npos) << result.cause;
     EXPECT_EQ(readFile(host.sharedFile()), shared);
     const std::string after = readFile(copy);
     EXPECT_TRUE(after == copyBefore || (IsWholeRecordRun(after) && shared.starts_with(after)))
         << after.size();
+    EXPECT_EQ(occurrences(host.requestLog(), "FTP APPE compare.zip"), GetParam().commits);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, TransportFault,
@@ -470,5 +475,6 @@ INSTANTIATE_TEST_SUITE_P(Faults, TransportFault,
         FaultCase { "APageInPlaceOfTheFile", "html-page", "damaged" },
         FaultCase { "FileEndsInACutRecord", "cut-record", "damaged" },
         FaultCase { "FileShorterThanTheCopy", "shorter-than-copy", "damaged" },
-        FaultCase { "HostLosesTheUpload", "lose-upload", "did not hold your record" }),
+        FaultCase { "HostLosesTheUpload", "lose-upload", "did not hold your record", 1 },
+        FaultCase { "RecordRefusedEachTurn", "long-text", "301 bytes long", SubmitTiming {}.tries }),
     [](const auto& info) { return info.param.name; });
