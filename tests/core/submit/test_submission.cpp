@@ -311,6 +311,27 @@ TEST_F(Submission, TheLocalCopyFollowsTheHostEvenBackwards)
     EXPECT_EQ(readFile(local.file("compare.zip")), readFile(host.sharedFile()));
 }
 
+// The user's cancel ends a submission at once while the host's FTP side is down, however long
+// the submission would otherwise keep trying it (a restart).
+TEST_F(Submission, ACancelEndsTheWaitForAHostThatIsDown)
+{
+    ResultsHostProcess host;
+    writeFile(host.sharedFile(), kEarlier);
+    ResultsHostProcess down;
+    down.stop(); // its ports refuse connections
+    SubmitOptions options { .host = { host.host().web, down.host().ftp },
+        .localCopyPath = m_logs.file("copy") };
+    options.timing.outageGrace = std::chrono::hours(1);
+    std::stop_source cancel;
+    // Pressed once the download is done, while the FTP side is being tried.
+    options.yield = [&] {
+        if (std::filesystem::exists(options.localCopyPath))
+            cancel.request_stop();
+    };
+    const SubmitResult result = submitResult({ "Ann", "", "Win 98", "K6", 1 }, options, cancel.get_token());
+    EXPECT_EQ(result.status, SubmitStatus::Cancelled) << result.cause;
+}
+
 // Programs of the older kind, which download the whole file, append and upload it whole
 // without taking turns, among new ones: the host refuses their stale uploads, they try
 // again, and no record is lost or doubled.
