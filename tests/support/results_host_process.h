@@ -11,8 +11,8 @@ namespace vantrel::test {
 
 struct ResultsHostOptions {
     std::string password = {}; // empty: the real account password
-    // "", "none", "http-500", "http-300", "http-cut" or "lose-upload" (each change to the shared
-    // file is acknowledged, then undone)
+    // "", "none", "http-500", "http-300", "http-cut", "ignore-range" (a Range request gets the
+    // whole file) or "lose-upload" (each change to the shared file is acknowledged, then undone)
     std::string fault = {};
     long throttle = 0; // bytes per second for FTP data and HTTP bodies; 0 = full speed
     bool readOnly = false; // the FTP account may read but not write

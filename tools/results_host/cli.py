@@ -108,8 +108,8 @@ def parse_args(argv):
                         help="log every HTTP request and FTP command, and every refusal and limit that bit")
     parser.add_argument("--verbose", action="store_true", help="let the FTP server log its sessions")
     # For tests only.
-    parser.add_argument("--fault", choices=("none", "http-500", "http-300", "http-cut", "lose-upload"),
-                        default="none", help=argparse.SUPPRESS)
+    parser.add_argument("--fault", default="none", help=argparse.SUPPRESS,
+                        choices=("none", "http-500", "http-300", "http-cut", "ignore-range", "lose-upload"))
     parser.add_argument("--throttle", type=int, default=0, help=argparse.SUPPRESS)
     parser.add_argument("--exit-with-parent", action="store_true", help=argparse.SUPPRESS)
     # Kept so that settings written for earlier versions still start the host; the history no longer holds

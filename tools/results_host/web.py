@@ -40,8 +40,9 @@ BUSY_PAGE = ("<HTML><HEAD><TITLE>503 Service Unavailable</TITLE></HEAD>"
 
 
 # What one web server serves and how: shared_path the shared file, page_root the page folder (None: no page),
-# fault one of the test faults ("none", "http-500", "http-300", "http-cut"), throttle bytes a second (0: full
-# speed), log a RequestLog, data_timeout and min_rate as the flags give them.
+# fault one of the test faults ("none", "http-500", "http-300", "http-cut", "ignore-range": the whole file for a
+# Range request, as servers may), throttle bytes a second (0: full speed), log a RequestLog, data_timeout and
+# min_rate as the flags give them.
 WebConfig = collections.namedtuple("WebConfig", "shared_path page_root fault throttle log data_timeout min_rate")
 
 UNSATISFIABLE = "unsatisfiable"
@@ -206,7 +207,7 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
                 return self._send_page(404, ERROR_PAGE, send_body)
             size = info.st_size
             status, start, length, extra = 200, 0, size, []
-            if ranges:
+            if ranges and self.config.fault != "ignore-range":
                 extra.append(("Accept-Ranges", "bytes"))
                 wanted = parse_range(self.headers.get("Range"), size)
                 if wanted == UNSATISFIABLE:

@@ -311,6 +311,20 @@ TEST_F(Submission, TheLocalCopyFollowsTheHostEvenBackwards)
     EXPECT_EQ(readFile(local.file("compare.zip")), readFile(host.sharedFile()));
 }
 
+// A web server that ignores Range answers with the whole file: the copy is then downloaded whole.
+TEST_F(Submission, AWebServerThatIgnoresRangeSendsTheFileWhole)
+{
+    ResultsHostProcess host({ .fault = "ignore-range" });
+    writeFile(host.sharedFile(), kEarlier);
+    writeFile(m_logs.file("copy"), kEarlier.substr(0, ResultRecordLength(kEarlier)));
+    const ResultRecord record { "Whole", "", "Win 2K", "Athlon", 5 };
+    const SubmitResult result
+        = submitResult(record, { .host = host.host(), .localCopyPath = m_logs.file("copy") });
+    EXPECT_EQ(result.status, SubmitStatus::Submitted) << result.cause;
+    EXPECT_EQ(readFile(m_logs.file("copy")), kEarlier + EncodeResultRecord(record));
+    EXPECT_EQ(host.requestLog().find(" 206 "), std::string::npos) << host.requestLog();
+}
+
 // The user's cancel ends a submission at once while the host's FTP side is down, however long
 // the submission would otherwise keep trying it (a restart).
 TEST_F(Submission, ACancelEndsTheWaitForAHostThatIsDown)
