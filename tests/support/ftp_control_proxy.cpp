@@ -11,13 +11,19 @@ namespace vantrel::test {
 
 namespace {
 
-int connectTo(int port)
+sockaddr_in socketAddress(const std::string& ip, int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, ip.c_str(), &address.sin_addr);
     address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+int connectTo(const std::string& ip, int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = socketAddress(ip, port);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
         return -1;
@@ -39,13 +45,12 @@ bool sendAll(int fd, const std::string& bytes)
 
 } // namespace
 
-FtpControlProxy::FtpControlProxy(int serverPort)
+FtpControlProxy::FtpControlProxy(int serverPort, std::string serverIp)
     : m_serverPort(serverPort)
+    , m_ip(std::move(serverIp))
 {
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = socketAddress(m_ip, 0);
     socklen_t length = sizeof address;
     if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
         || ::listen(m_listener, 64) != 0
@@ -73,7 +78,7 @@ FtpControlProxy::~FtpControlProxy()
 
 std::string FtpControlProxy::address() const
 {
-    return "127.0.0.1:" + std::to_string(m_port);
+    return m_ip + ":" + std::to_string(m_port);
 }
 
 void FtpControlProxy::holdOnce(const std::string& pattern)
@@ -124,7 +129,7 @@ void FtpControlProxy::accept()
 // client's lines go on here, one by one, held or delayed as set.
 void FtpControlProxy::relay(int client)
 {
-    const int server = connectTo(m_serverPort);
+    const int server = connectTo(m_ip, m_serverPort);
     if (server < 0)
         return;
     {

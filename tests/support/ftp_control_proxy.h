@@ -14,15 +14,15 @@ namespace vantrel::test {
 // Stands between FTP clients and a server on loopback and passes the control connection's
 // lines on, except that it can hold one command back until told, or delay commands, as a
 // stalled network or a slow answer would. Data connections go straight to the server (the
-// client connects to the port EPSV names, on the same loopback address).
+// client connects to the port EPSV names, on the same loopback address, where the proxy listens).
 class FtpControlProxy {
 public:
-    explicit FtpControlProxy(int serverPort);
+    explicit FtpControlProxy(int serverPort, std::string serverIp = "127.0.0.1");
     ~FtpControlProxy();
     FtpControlProxy(const FtpControlProxy&) = delete;
     FtpControlProxy& operator=(const FtpControlProxy&) = delete;
 
-    // "127.0.0.1:port", for the client's FTP address.
+    // "ip:port" on the server's address, for the client's FTP address.
     std::string address() const;
     // The first command matching pattern waits until release(); it still reaches the server
     // afterwards, even when its client has given up meanwhile.
@@ -38,6 +38,7 @@ private:
     void relay(int client);
 
     int m_serverPort;
+    std::string m_ip;
     int m_listener = -1;
     int m_port = 0;
     std::mutex m_mutex;

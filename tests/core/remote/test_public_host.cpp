@@ -1,6 +1,6 @@
 // The public host's recipe, proved: Debian's own vsftpd and Apache run from the shipped
-// configuration files (docs/host), with only ports, folders and the account's home
-// changed, and the program submits to and reads from them.
+// configuration files (docs/host), with only addresses, ports, folders and the account's
+// home changed, and the program submits to and reads from them.
 //
 // Needs root (vsftpd logs local accounts on through PAM and locks them into a chroot).
 // The account lives only in a private mount namespace that sees copies of passwd,
@@ -9,8 +9,8 @@
 #include "core/remote/curl_inet.h"
 #include "core/remote/ftp_engine.h"
 #include "core/remote/transfer_cause.h"
-#include "core/submit/ftp_account.h"
 #include "core/results/results_file.h"
+#include "core/submit/ftp_account.h"
 #include "core/submit/submission.h"
 #include "ftp_control_proxy.h"
 #include "results_host_process.h"
@@ -24,10 +24,13 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -49,32 +52,62 @@ std::string sourceDir()
     return fromEnv && *fromEnv ? fromEnv : VANTREL_SOURCE_DIR;
 }
 
-// Binds (free) or connects to (a server listens) a loopback port.
-bool tryPort(int port, bool connectTo)
+sockaddr_in socketAddress(const std::string& ip, int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::inet_pton(AF_INET, ip.c_str(), &address.sin_addr);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    const auto* raw = reinterpret_cast<sockaddr*>(&address);
-    const bool ok = (connectTo ? ::connect(fd, raw, sizeof address) : ::bind(fd, raw, sizeof address)) == 0;
-    ::close(fd);
-    return ok;
+    return address;
 }
 
-// The first of count free loopback ports in a row, below the range the system hands
-// out to other sockets meanwhile.
-int freePorts(int count)
+// A loopback address no other program listens on (Linux routes all of 127/8 to lo), new for
+// each server this process starts.
+std::string freshLoopbackAddress()
 {
-    for (int base = 10000 + static_cast<int>(::getpid() % 200) * 100; base + count < 32768; base += count) {
-        bool all = true;
-        for (int port = base; all && port < base + count; ++port)
-            all = tryPort(port, false);
-        if (all)
-            return base;
+    static std::mt19937 random { std::random_device {}() };
+    static std::set<std::string> given;
+    std::uniform_int_distribution<int> part(1, 254);
+    std::string ip;
+    do
+        ip = "127." + std::to_string(part(random)) + "." + std::to_string(part(random)) + "."
+            + std::to_string(part(random));
+    while (!given.insert(ip).second);
+    return ip;
+}
+
+// A port the kernel picks on ip, free again once this returns, for a server to bind.
+int kernelPort(const std::string& ip)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = socketAddress(ip, 0);
+    socklen_t length = sizeof address;
+    const auto* raw = reinterpret_cast<sockaddr*>(&address);
+    const bool ok = ::bind(fd, raw, sizeof address) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    ::close(fd);
+    if (!ok)
+        throw std::runtime_error("no port on " + ip);
+    return ntohs(address.sin_port);
+}
+
+// The first bytes a server at ip:port answers request with (FTP servers speak first: send
+// nothing); empty when nothing listens there.
+std::string answer(const std::string& ip, int port, const std::string& request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval wait { 5, 0 };
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const sockaddr_in address = socketAddress(ip, port);
+    std::string said;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
+        && ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buffer[512];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        said.assign(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     }
-    throw std::runtime_error("no free loopback ports");
+    ::close(fd);
+    return said;
 }
 
 // Sets "key=value" in a vsftpd configuration, replacing the key's line or adding one.
@@ -143,7 +176,8 @@ void stop(pid_t pid)
     ::waitpid(pid, nullptr, 0);
 }
 
-// vsftpd and Apache as the recipe sets them up, in a temporary folder on free ports.
+// vsftpd and Apache as the recipe sets them up, in a temporary folder, each on a loopback
+// address of its own and a port the kernel picked there.
 class RecipeHost {
 public:
     RecipeHost()
@@ -162,14 +196,13 @@ public:
                  "apache/sites-enabled", "apache/run", "apache/lock", "apache/log" })
             fs::create_directories(m_dir.file(folder));
 
-        // FTP, HTTP and twenty passive data ports in one free run.
-        m_ftpPort = freePorts(22);
-        m_httpPort = m_ftpPort + 1;
-        startVsftpd(m_ftpPort + 2);
-        startApache();
-        for (int i = 0; i < 500 && !(tryPort(m_ftpPort, true) && tryPort(m_httpPort, true)); ++i)
-            std::this_thread::sleep_for(10ms);
-        if (!tryPort(m_ftpPort, true) || !tryPort(m_httpPort, true)) {
+        prepareVsftpd();
+        prepareApache();
+        m_ftp = startServer([this](const std::string& ip, int port) { return startVsftpd(ip, port); }, "",
+            "vsFTPd", m_vsftpd);
+        m_web = startServer([this](const std::string& ip, int port) { return startApache(ip, port); },
+            "HEAD / HTTP/1.0\r\n\r\n", "Apache", m_apache);
+        if (m_ftp.empty() || m_web.empty()) {
             stop(m_apache);
             stop(m_vsftpd);
             throw std::runtime_error("vsftpd or Apache did not start:\n" + readFile(m_dir.file("vsftpd.out"))
@@ -182,37 +215,46 @@ public:
         stop(m_vsftpd);
     }
 
-    ResultsHost host() const
-    {
-        return { "127.0.0.1:" + std::to_string(m_httpPort), "127.0.0.1:" + std::to_string(m_ftpPort) };
-    }
+    ResultsHost host() const { return { m_web, m_ftp }; }
     std::string jail() const { return m_dir.file("jail"); }
     std::string results() const { return m_dir.file("jail/results"); }
     uid_t uid() const { return m_uid; }
 
 private:
-    void startVsftpd(int passive)
+    // Runs start(ip, port) until the server answers request there with sign in its words; "ip:port",
+    // or empty when it never does. Another program may take the port between the kernel's pick and
+    // the server's bind: the server then ends, and the next try takes a new address and port.
+    std::string startServer(const std::function<pid_t(const std::string&, int)>& start,
+        const std::string& request, const std::string& sign, pid_t& pid)
     {
-        std::string conf = readFile(sourceDir() + "/docs/host/vsftpd.conf");
-        setOption(conf, "listen_address", "127.0.0.1");
-        setOption(conf, "listen_port", std::to_string(m_ftpPort));
-        setOption(conf, "pasv_min_port", std::to_string(passive));
-        setOption(conf, "pasv_max_port", std::to_string(passive + 19));
-        setOption(conf, "userlist_file", m_dir.file("etc/vsftpd.user_list"));
-        setOption(conf, "xferlog_file", m_dir.file("xferlog"));
-        // Made at boot on a Debian host; a fresh container may lack it.
-        if (!fs::is_directory("/var/run/vsftpd/empty")) {
-            fs::create_directories(m_dir.file("empty"));
-            setOption(conf, "secure_chroot_dir", m_dir.file("empty"));
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const std::string ip = freshLoopbackAddress();
+            const int port = kernelPort(ip);
+            pid = start(ip, port);
+            for (auto until = std::chrono::steady_clock::now() + 20s;
+                 std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms)) {
+                if (::waitpid(pid, nullptr, WNOHANG) != 0) {
+                    pid = -1; // ended, and reaped: never signal its number again
+                    break;
+                }
+                if (answer(ip, port, request).find(sign) != std::string::npos)
+                    return ip + ":" + std::to_string(port);
+            }
+            stop(pid);
+            pid = -1;
         }
-        writeFile(m_dir.file("etc/vsftpd.conf"), conf);
-        writeFile(m_dir.file("etc/vsftpd.user_list"), "vantrel\n");
+        return {};
+    }
 
-        // The recipe's account, as useradd and chpasswd would write it.
+    // The recipe's account, as useradd and chpasswd would write it, seen only by vsftpd.
+    void prepareVsftpd()
+    {
+        writeFile(m_dir.file("etc/vsftpd.user_list"), "vantrel\n");
         const std::string id = std::to_string(m_uid);
         crypt_data data {};
         const char* hash = ::crypt_r(accountPassword().c_str(), "$6$vantreltest$", &data);
-        ASSERT_TRUE(hash && hash[0] == '$');
+        if (!hash || hash[0] != '$')
+            throw std::runtime_error("crypt_r cannot hash the account's password");
         writeFile(m_dir.file("etc/passwd"),
             readFile("/etc/passwd") + "vantrel:x:" + id + ":" + id + "::" + jail()
                 + "/./results:/usr/sbin/nologin\n");
@@ -224,23 +266,39 @@ private:
             shells += "/usr/sbin/nologin\n";
         writeFile(m_dir.file("etc/shells"), shells);
         fs::permissions(m_dir.file("etc/shadow"), fs::perms(0640));
+    }
+
+    pid_t startVsftpd(const std::string& ip, int port)
+    {
+        std::string conf = readFile(sourceDir() + "/docs/host/vsftpd.conf");
+        setOption(conf, "listen_address", ip);
+        setOption(conf, "listen_port", std::to_string(port));
+        // Data ports anywhere: vsftpd picks them on this address and tries another when one is taken.
+        setOption(conf, "pasv_min_port", "0");
+        setOption(conf, "pasv_max_port", "0");
+        setOption(conf, "userlist_file", m_dir.file("etc/vsftpd.user_list"));
+        setOption(conf, "xferlog_file", m_dir.file("xferlog"));
+        // Made at boot on a Debian host; a fresh container may lack it.
+        if (!fs::is_directory("/var/run/vsftpd/empty")) {
+            fs::create_directories(m_dir.file("empty"));
+            setOption(conf, "secure_chroot_dir", m_dir.file("empty"));
+        }
+        writeFile(m_dir.file("etc/vsftpd.conf"), conf);
 
         std::string script = "set -e\n";
         for (const char* name : { "passwd", "shadow", "group", "shells" })
             script += std::string("mount --bind ") + m_dir.file("etc/") + name + " /etc/" + name + "\n";
         script += "exec /usr/sbin/vsftpd " + m_dir.file("etc/vsftpd.conf") + "\n";
-        m_vsftpd
-            = spawn({ "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script },
-                {}, m_dir.file("vsftpd.out"));
+        return spawn({ "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script },
+            {}, m_dir.file("vsftpd.out"));
     }
 
-    // Debian's own apache2.conf and enabled modules and configuration, plus what the
-    // recipe enables (mod_headers, vantrel-results.conf); only Listen is the test's.
-    void startApache()
+    // Debian's own apache2.conf and enabled modules and configuration, plus what the recipe
+    // enables (mod_headers, vantrel-results.conf); only Listen is the test's.
+    void prepareApache()
     {
         const std::string root = m_dir.file("apache/");
         fs::create_symlink("/etc/apache2/apache2.conf", root + "apache2.conf");
-        writeFile(root + "ports.conf", "Listen 127.0.0.1:" + std::to_string(m_httpPort) + "\n");
         for (const char* kind : { "mods", "conf" }) {
             const fs::path enabled = fs::path("/etc/apache2") / (std::string(kind) + "-enabled");
             for (const auto& entry : fs::directory_iterator(enabled))
@@ -252,7 +310,13 @@ private:
                 "/etc/apache2/mods-available/headers.load", root + "mods-enabled/headers.load");
         writeFile(root + "conf-enabled/vantrel-results.conf",
             replaceAll(readFile(sourceDir() + "/docs/host/vantrel-results.conf"), "/srv/vantrel", jail()));
-        m_apache = spawn({ "/usr/sbin/apache2", "-d", root, "-f", root + "apache2.conf", "-DFOREGROUND" },
+    }
+
+    pid_t startApache(const std::string& ip, int port)
+    {
+        const std::string root = m_dir.file("apache/");
+        writeFile(root + "ports.conf", "Listen " + ip + ":" + std::to_string(port) + "\n");
+        return spawn({ "/usr/sbin/apache2", "-d", root, "-f", root + "apache2.conf", "-DFOREGROUND" },
             { "APACHE_RUN_USER=www-data", "APACHE_RUN_GROUP=www-data",
                 "APACHE_PID_FILE=" + root + "run/apache2.pid", "APACHE_RUN_DIR=" + root + "run",
                 "APACHE_LOCK_DIR=" + root + "lock", "APACHE_LOG_DIR=" + root + "log", "LANG=C" },
@@ -261,8 +325,8 @@ private:
 
     TempDir m_dir;
     uid_t m_uid = 0;
-    int m_ftpPort = 0;
-    int m_httpPort = 0;
+    std::string m_ftp; // "ip:port"
+    std::string m_web;
     pid_t m_vsftpd = -1;
     pid_t m_apache = -1;
 };
@@ -452,7 +516,8 @@ TEST_F(PublicHost, EightSubmittersAtOnceLoseNoRecord)
 // file is staged, while another program of the same user, sharing its local copy, submits.
 TEST_F(PublicHost, APausedHolderCannotCommitOverTheNextTurn)
 {
-    const int ftpPort = std::stoi(s_host->host().ftp.substr(s_host->host().ftp.rfind(':') + 1));
+    const std::string ftp = s_host->host().ftp;
+    const std::size_t colon = ftp.rfind(':');
     struct Case {
         const char* held;
         bool skewed;
@@ -463,7 +528,7 @@ TEST_F(PublicHost, APausedHolderCannotCommitOverTheNextTurn)
         SCOPED_TRACE(held);
         writeFile(sharedFile(), EncodeResultRecord(record("earlier", 1)));
         std::filesystem::remove(m_local.file("compare.zip"));
-        FtpControlProxy proxy(ftpPort);
+        FtpControlProxy proxy(std::stoi(ftp.substr(colon + 1)), ftp.substr(0, colon));
         proxy.holdOnce(held);
         std::vector<std::string> flags { "--stale-ms", "1500" };
         if (skewed)
