@@ -193,7 +193,7 @@ public:
         if (::chown(results().c_str(), m_uid, m_uid) != 0)
             throw std::runtime_error("cannot hand the results folder to the account");
         for (const char* folder : { "etc", "apache/mods-enabled", "apache/conf-enabled",
-                 "apache/sites-enabled", "apache/run", "apache/lock", "apache/log" })
+                 "apache/sites-enabled", "apache/run", "apache/lock", "apache/log", "page" })
             fs::create_directories(m_dir.file(folder));
 
         prepareVsftpd();
@@ -294,7 +294,9 @@ private:
     }
 
     // Debian's own apache2.conf and enabled modules and configuration, plus what the recipe
-    // enables (mod_headers, vantrel-results.conf); only Listen is the test's.
+    // enables (mod_headers, vantrel-results.conf); only Listen and the page's folder are the
+    // test's. That one is empty: the package's page, on the machine whenever the package is
+    // installed (the packaging test installs it as root for a while), would answer /vantrel/.
     void prepareApache()
     {
         const std::string root = m_dir.file("apache/");
@@ -309,7 +311,9 @@ private:
             fs::create_symlink(
                 "/etc/apache2/mods-available/headers.load", root + "mods-enabled/headers.load");
         writeFile(root + "conf-enabled/vantrel-results.conf",
-            replaceAll(readFile(sourceDir() + "/docs/host/vantrel-results.conf"), "/srv/vantrel", jail()));
+            replaceAll(
+                replaceAll(readFile(sourceDir() + "/docs/host/vantrel-results.conf"), "/srv/vantrel", jail()),
+                "/usr/share/vantrel3-results-host/web", m_dir.file("page")));
     }
 
     pid_t startApache(const std::string& ip, int port)
