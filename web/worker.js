@@ -1,16 +1,128 @@
-// Indexes the results file off the page's thread, then hands every array back
-// without copying.
-import { indexRecords, isHostErrorPage, rankScores } from './records.js';
+// The page's worker: it loads the results file (loader.js), keeps what searching,
+// sorting and summing up need (dataset.js), and answers the page's questions, so the
+// page itself never stops to work through a million records. Each batch of records
+// goes to the page as it is read: the page holds the texts it shows, this worker
+// their folded weights.
 
-self.onmessage = ({ data: bytes }) => {
-  if (isHostErrorPage(bytes)) {
-    self.postMessage({ status: 'missing' });
+import { byteTables } from './fold.js';
+import { Dataset } from './dataset.js';
+import { OVERLAP, update } from './loader.js';
+import { RecordReader, rankScores } from './records.js';
+import { sortOrder, viewOrder } from './search.js';
+import { histogram, processorGroups, standing, summarize } from './summary.js';
+
+const RESULTS_URL = new URL('./COMPARE.ZIP', self.location).href;
+const tables = byteTables();
+let data = new Dataset(tables);
+let reader = new RecordReader();
+let tail = new Uint8Array(0); // the last bytes read, to check the host's file still continues them
+let total = 0;
+let loading = null;
+let sorted = null; // the last sort asked for, kept for the next search
+
+function fresh() {
+  data = new Dataset(tables);
+  reader = new RecordReader();
+  tail = new Uint8Array(0);
+  sorted = null;
+}
+
+const sink = {
+  reset(size, source) {
+    fresh();
+    total = size;
+    self.postMessage({ type: 'reset', total, source, url: RESULTS_URL });
+  },
+  piece(bytes) {
+    const joined = new Uint8Array(Math.min(tail.length + bytes.length, OVERLAP));
+    const fromBytes = Math.min(bytes.length, OVERLAP);
+    joined.set(tail.subarray(tail.length - (joined.length - fromBytes)));
+    joined.set(bytes.subarray(bytes.length - fromBytes), joined.length - fromBytes);
+    tail = joined;
+    const batch = reader.push(bytes);
+    const progress = { loaded: reader.size, total: Math.max(total, reader.size) };
+    if (!batch) {
+      self.postMessage({ type: 'progress', ...progress });
+      return;
+    }
+    data.append(batch);
+    self.postMessage({ type: 'batch', ...progress, batch, osLabels: data.osLabels, groupOfOs: data.groupOfOs },
+      [batch.texts.buffer, batch.bounds.buffer, batch.os.buffer, batch.scores.buffer]);
+  },
+};
+
+async function load() {
+  const before = data.count;
+  const known = reader.size ? { size: reader.size, tail } : null;
+  const outcome = await update(RESULTS_URL, known, sink);
+  if (outcome.status !== 'ok') {
+    fresh();
+    self.postMessage({ ...outcome, type: outcome.status, url: RESULTS_URL });
     return;
   }
-  const index = indexRecords(bytes);
-  const ranks = rankScores(index.scores);
-  const data = { bytes, size: bytes.length, ...index, ...ranks };
-  const arrays = [bytes, index.nameStart, index.processorStart, index.os, index.scores,
-    ranks.ascending, ranks.descending, ranks.rank];
-  self.postMessage({ status: 'ok', data }, arrays.map((a) => a.buffer));
+  data.trim();
+  const { ascending, descending, rank } = rankScores(data.scores.subarray(0, data.count));
+  data.ranks = { ascending, descending };
+  self.postMessage({
+    type: 'done',
+    url: RESULTS_URL,
+    how: outcome.how,
+    moved: outcome.moved,
+    count: data.count,
+    added: known ? data.count - before : data.count,
+    problem: reader.check(),
+    rank,
+    histogram: histogram(data.scores, data.count),
+  }, [rank.buffer]);
+  self.postMessage({ type: 'summaries', ...summaries() });
+  await outcome.keep?.();
+}
+
+// Results per processor and per OS, and each kind's groups in the order of their
+// names (folded, as the table sorts them).
+function summaries() {
+  const processors = processorGroups(data);
+  const byProcessor = summarize(processors.group, processors.count, data.scores, data.ranks.descending);
+  const names = [...processors.first.keys()].sort((a, b) =>
+    compare(data.text(processors.first[a], 1), data.text(processors.first[b], 1)));
+  const os = data.osLabels.length;
+  const byOs = summarize(data.osGroup, os, data.scores, data.ranks.descending);
+  const osNames = [...data.osLabels.keys()].sort((a, b) => compare(data.osGroups.texts[a], data.osGroups.texts[b]));
+  return {
+    processor: { ...byProcessor, first: processors.first, byName: Uint32Array.from(names) },
+    os: { ...byOs, labels: data.osLabels, byName: Uint32Array.from(osNames) },
+  };
+}
+
+function compare(a, b) {
+  for (let i = 0; i < Math.min(a.length, b.length); i++) if (a[i] !== b[i]) return a[i] - b[i];
+  return a.length - b.length;
+}
+
+function view({ id, q, os, processor, sort, descending }) {
+  const key = `${sort}:${descending}`;
+  if (!sorted || sorted.key !== key || sorted.count !== data.count) {
+    sorted = { key, count: data.count, order: sortOrder(data, sort, descending) };
+  }
+  const order = viewOrder(data, { q, os, processor }, sorted.order);
+  self.postMessage({ type: 'view', id, count: data.count, order }, [order.buffer]);
+}
+
+function stand({ id, score }) {
+  data.ranks ??= rankScores(data.scores.subarray(0, data.count));
+  self.postMessage({ type: 'stand', id, score, count: data.count, ...standing(data.scores, data.ranks.descending, score) });
+}
+
+self.onmessage = ({ data: message }) => {
+  if (message.type === 'load') {
+    // One load at a time: a second asks again once the first is done.
+    loading = (loading ?? Promise.resolve()).then(load).catch((error) => {
+      fresh();
+      self.postMessage({ type: 'failed', url: RESULTS_URL, reason: String(error.message || error), hint: 'Press Reload to try again.' });
+    });
+  } else if (message.type === 'view') {
+    view(message);
+  } else if (message.type === 'stand') {
+    stand(message);
+  }
 };

@@ -109,7 +109,7 @@ class PageTest(unittest.TestCase):
 
     def rows(self):
         return self.js("return [...document.querySelectorAll('#results tbody tr:not(.spacer)')]"
-                       ".map(r => [...r.cells].map(c => c.textContent))")
+                       ".map(r => [...r.cells].map(c => (c.querySelector('.main') ?? c).textContent))")
 
     def assert_no_console_errors(self):
         errors = [e["message"] for e in self.browser.get_log("browser") if e["level"] == "SEVERE"

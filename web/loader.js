@@ -1,0 +1,198 @@
+// Brings the results file up to date, moving only what is new, as the program does:
+// the file only grows at its end, so a copy of its start is still good when the
+// host's bytes from 512 before the copy's end match the copy's last 512. Then only
+// the bytes after it come over the wire. Anything else (a file restored on the host,
+// another file, a host that ignores Range) downloads the file whole.
+
+import { isHostErrorPage } from './records.js';
+import { appendCopy, dropCopy, readCopy, replaceCopy } from './store.js';
+import { MAX_FILE_BYTES } from './dataset.js';
+
+export const OVERLAP = 512;
+const FIRST_PIECE = 128 << 10; // small, so the first rows come soon
+const PIECE = 2 << 20;
+const BLOB_PART = 8 << 20;
+
+class Failure extends Error {
+  constructor(reason, hint) {
+    super(reason);
+    this.hint = hint;
+  }
+}
+
+const noAnswer = () => new Failure('the host did not answer',
+  'Check that the results host is running and that this address is right, then press Reload.');
+const cutOff = (loaded, total) => new Failure(`the download stopped after ${loaded} of ${total} bytes`,
+  'The connection was cut: press Reload to try again.');
+
+function refused(answer) {
+  const reason = `the host answered ${answer.status} ${answer.statusText}`.trim();
+  return new Failure(reason, answer.status >= 500
+    ? 'The host is in trouble or busy: press Reload in a moment.'
+    : 'The results file should be beside this page on the host: check the address.');
+}
+
+async function ask(url, headers = {}) {
+  try {
+    return await fetch(url, { cache: 'no-store', headers });
+  } catch {
+    throw noAnswer();
+  }
+}
+
+// Feeds sink the bytes of url that it does not hold yet. known is { size, tail } of
+// what sink holds already (null: nothing, then the browser's stored copy is tried).
+// sink.reset(total) says the file comes again from its start; sink.piece(bytes)
+// takes the next bytes. Resolves to { status: 'ok', how, moved, keep } (how:
+// 'unchanged', 'added', 'copy' or 'download'; moved: bytes of the file that came over
+// the wire; keep() stores what came, for the next visit), { status: 'missing' } or
+// { status: 'failed', reason, hint }.
+export async function update(url, known, sink) {
+  try {
+    return await bringUpToDate(url, known, sink);
+  } catch (error) {
+    if (error instanceof Failure) return { status: 'failed', reason: error.message, hint: error.hint };
+    return { status: 'failed', reason: String(error.message || error), hint: 'Press Reload to try again.' };
+  }
+}
+
+async function bringUpToDate(url, known, sink) {
+  let base = known;
+  let stored = null;
+  if (!base) {
+    stored = await readCopy(url).catch(() => null);
+    if (stored) {
+      const tail = await stored.blob.slice(Math.max(stored.size - OVERLAP, 0)).arrayBuffer().catch(() => null);
+      base = tail && { size: stored.size, tail: new Uint8Array(tail) };
+    }
+  }
+  if (!base || !base.size) return download(url, await ask(url), sink);
+
+  const from = base.size - base.tail.length;
+  const answer = await ask(url, { Range: `bytes=${from}-` });
+  if (answer.status === 200) return download(url, answer, sink); // the host sent it whole anyway
+  if (answer.status === 206) {
+    const range = /^bytes (\d+)-\d+\/(\d+|\*)$/.exec(answer.headers.get('Content-Range') ?? '');
+    const body = await bytesOf(answer);
+    const fresh = body.subarray(base.tail.length);
+    if (range && Number(range[1]) === from && startsWith(body, base.tail)) {
+      if (!known && !(await feedCopy(stored, fresh.length, sink))) return download(url, await ask(url), sink);
+      if (fresh.length) sink.piece(fresh);
+      const keep = () => (fresh.length ? appendCopy(url, base.size, fresh).catch(() => {}) : null);
+      return { status: 'ok', how: known ? (fresh.length ? 'added' : 'unchanged') : 'copy', moved: body.length, keep };
+    }
+  } else if (answer.status === 404) {
+    await dropCopy(url).catch(() => {});
+    return { status: 'missing' };
+  } else if (answer.status !== 416) {
+    throw refused(answer);
+  }
+  // Shorter than the copy (416) or not its continuation: only the whole file can tell.
+  return download(url, await ask(url), sink);
+}
+
+async function bytesOf(answer) {
+  try {
+    return new Uint8Array(await answer.arrayBuffer());
+  } catch {
+    throw new Failure('the connection was cut during the download', 'Press Reload to try again.');
+  }
+}
+
+function startsWith(bytes, start) {
+  if (bytes.length < start.length) return false;
+  for (let i = 0; i < start.length; i++) if (bytes[i] !== start[i]) return false;
+  return true;
+}
+
+// The stored copy, in pieces; false when it cannot be read after all.
+async function feedCopy(stored, more, sink) {
+  sink.reset(stored.size + more, 'copy');
+  try {
+    for (let at = 0; at < stored.size;) {
+      const end = Math.min(at + (at ? PIECE : FIRST_PIECE), stored.size);
+      sink.piece(new Uint8Array(await stored.blob.slice(at, end).arrayBuffer()));
+      at = end;
+    }
+    return true;
+  } catch {
+    return false;
+  }
+}
+
+async function download(url, answer, sink) {
+  if (answer.status === 404) {
+    await dropCopy(url).catch(() => {});
+    return { status: 'missing' };
+  }
+  if (!answer.ok) throw refused(answer);
+  // A compressed answer's length says nothing about the bytes that come out of it.
+  const total = answer.headers.has('Content-Encoding') ? 0 : Number(answer.headers.get('Content-Length')) || 0;
+  if (total > MAX_FILE_BYTES) {
+    throw new Failure(`the file is ${total} bytes long, more than a results file can be`,
+      'Check that this page is on the results host.');
+  }
+  sink.reset(total, 'download');
+  const reader = answer.body.getReader();
+  const blobs = []; // what came, for the stored copy: each Blob moves its bytes out of this worker
+  let kept = [];
+  let keptLength = 0;
+  let pending = []; // what came and is not fed yet
+  let pendingLength = 0;
+  let loaded = 0;
+  const feed = () => {
+    const bytes = join(pending, pendingLength);
+    const first = loaded === pendingLength;
+    pending = [];
+    pendingLength = 0;
+    if (first && isHostErrorPage(bytes)) return false;
+    sink.piece(bytes);
+    return true;
+  };
+  for (;;) {
+    let chunk;
+    try {
+      chunk = await reader.read();
+    } catch {
+      throw cutOff(loaded, total || 'an unknown number of');
+    }
+    if (chunk.done) break;
+    const piece = chunk.value;
+    loaded += piece.length;
+    if (loaded > MAX_FILE_BYTES) {
+      throw new Failure('the file is larger than a results file can be', 'Check that this page is on the results host.');
+    }
+    pending.push(piece);
+    pendingLength += piece.length;
+    kept.push(piece);
+    keptLength += piece.length;
+    if (pendingLength >= (loaded === pendingLength ? FIRST_PIECE : PIECE) && !feed()) return missing(url);
+    if (keptLength >= BLOB_PART) {
+      blobs.push(new Blob(kept));
+      kept = [];
+      keptLength = 0;
+    }
+  }
+  if (pendingLength && !feed()) return missing(url);
+  if (total && loaded < total) throw cutOff(loaded, total);
+  blobs.push(new Blob(kept));
+  const whole = new Blob(blobs);
+  const keep = () => (whole.size ? replaceCopy(url, whole) : dropCopy(url)).catch(() => {});
+  return { status: 'ok', how: 'download', moved: loaded, keep };
+}
+
+async function missing(url) {
+  await dropCopy(url).catch(() => {});
+  return { status: 'missing' };
+}
+
+function join(pieces, length) {
+  if (pieces.length === 1) return pieces[0];
+  const out = new Uint8Array(length);
+  let at = 0;
+  for (const piece of pieces) {
+    out.set(piece, at);
+    at += piece.length;
+  }
+  return out;
+}

@@ -1,0 +1,228 @@
+// Searching and sorting the worker's data set (dataset.js). Orders are permutations
+// of record numbers (Uint32Array); ties always stay in file order. A search finds
+// its matches in file order, walking the texts as one run of bytes, and then keeps
+// them in the order being shown.
+
+import { foldText } from './fold.js';
+import { rankScores } from './records.js';
+
+// One flag per record whose name or processor holds query (already folded).
+export function matchRecords(data, query) {
+  const flags = new Uint8Array(data.count);
+  const { keys, bounds } = data;
+  const m = query.length;
+  const end = bounds[2 * data.count];
+  // Look for the query's rarest weight: the native indexOf skips most of the bytes.
+  let anchor = 0;
+  for (let j = 1; j < m; j++) if (data.frequency[query[j]] < data.frequency[query[anchor]]) anchor = j;
+  const wanted = query[anchor];
+  let record = 0;
+  let from = anchor;
+  while (from < end) {
+    const found = keys.indexOf(wanted, from);
+    if (found < 0 || found >= end) break;
+    const start = found - anchor;
+    while (bounds[2 * record + 2] <= start) record++;
+    const textEnd = start < bounds[2 * record + 1] ? bounds[2 * record + 1] : bounds[2 * record + 2];
+    let j = 0;
+    if (start + m <= textEnd) while (j < m && keys[start + j] === query[j]) j++;
+    if (j === m) {
+      flags[record] = 1;
+      from = bounds[2 * record + 2] + anchor; // one match is enough: on to the next record
+    } else {
+      from = found + 1;
+    }
+  }
+  return flags;
+}
+
+// The records of order whose flag is set, in that order.
+function keep(order, flags) {
+  let n = 0;
+  for (let k = 0; k < order.length; k++) if (flags[order[k]]) n++;
+  const out = new Uint32Array(n);
+  n = 0;
+  for (let k = 0; k < order.length; k++) if (flags[order[k]]) out[n++] = order[k];
+  return out;
+}
+
+// Stable orders of all records by one column. "file" is the records' own order;
+// "rank" and "percentile" follow the score.
+export function sortOrder(data, column, descending) {
+  const n = data.count;
+  if (column === 'file') {
+    const order = new Uint32Array(n);
+    for (let i = 0; i < n; i++) order[i] = descending ? n - 1 - i : i;
+    return order;
+  }
+  if (column === 'score' || column === 'rank' || column === 'percentile') {
+    data.ranks ??= rankScores(data.scores.subarray(0, n));
+    const highestFirst = column === 'rank' ? !descending : descending;
+    return highestFirst ? data.ranks.descending : data.ranks.ascending;
+  }
+  if (column === 'os') return sortByGroup(data.osGroup, n, osGroupOrder(data, descending));
+  return sortByText(data, column === 'name' ? 0 : 1, descending);
+}
+
+// The OS groups by their folded spelling.
+function osGroupOrder(data, descending) {
+  const folded = data.osGroups.texts;
+  const ids = folded.map((_, id) => id);
+  ids.sort((a, b) => compareBytes(folded[a], folded[b]) * (descending ? -1 : 1));
+  return ids;
+}
+
+function compareBytes(a, b) {
+  for (let i = 0; i < Math.min(a.length, b.length); i++) if (a[i] !== b[i]) return a[i] - b[i];
+  return a.length - b.length;
+}
+
+// A counting sort by a small number per record, groups in the order given.
+function sortByGroup(groupOf, n, groups) {
+  const slot = new Uint32Array(groups.length);
+  groups.forEach((group, position) => { slot[group] = position; });
+  const starts = new Uint32Array(groups.length + 1);
+  for (let i = 0; i < n; i++) starts[slot[groupOf[i]] + 1]++;
+  for (let p = 1; p <= groups.length; p++) starts[p] += starts[p - 1];
+  const order = new Uint32Array(n);
+  for (let i = 0; i < n; i++) order[starts[slot[groupOf[i]]]++] = i;
+  return order;
+}
+
+const SMALL = 32;
+
+// Most-significant-byte radix sort of one text field: each bucket of records that
+// agree so far is spread by its next weight (0 once a text has ended, so it comes
+// first), stably, so ties keep file order; small buckets are sorted by insertion.
+// Each text's start, end and next four weights move along with the order, so most
+// passes read no record's text at all.
+function sortByText(data, field, descending) {
+  const n = data.count;
+  const { keys, bounds } = data;
+  const order = new Uint32Array(n);
+  const start = new Uint32Array(n);
+  const end = new Uint32Array(n);
+  const word = new Uint32Array(n);
+  for (let i = 0; i < n; i++) {
+    order[i] = i;
+    start[i] = bounds[2 * i + field];
+    end[i] = bounds[2 * i + field + 1];
+  }
+  const spare = [new Uint32Array(n), new Uint32Array(n), new Uint32Array(n), new Uint32Array(n)];
+  const digit = new Uint8Array(n);
+  const counts = new Uint32Array(256);
+  const next = new Uint32Array(256);
+  const stack = [0, n, 0];
+  while (stack.length) {
+    const depth = stack.pop();
+    const to = stack.pop();
+    const from = stack.pop();
+    if (to - from <= SMALL) {
+      insertionSort(keys, order, start, end, from, to, depth, descending ? -1 : 1);
+      continue;
+    }
+    const shift = 24 - 8 * (depth & 3);
+    if (shift === 24) {
+      for (let k = from; k < to; k++) {
+        const at = start[k] + depth;
+        const left = end[k] - at;
+        word[k] = left >= 4 ? ((keys[at] << 24) | (keys[at + 1] << 16) | (keys[at + 2] << 8) | keys[at + 3]) >>> 0
+          : left <= 0 ? 0 : ((keys[at] << 24) | (left > 1 ? keys[at + 1] << 16 : 0) | (left > 2 ? keys[at + 2] << 8 : 0)) >>> 0;
+      }
+    }
+    counts.fill(0);
+    for (let k = from; k < to; k++) {
+      const w = (word[k] >>> shift) & 255;
+      digit[k] = w;
+      counts[w]++;
+    }
+    if (counts[0] === to - from) continue; // every text has ended: all equal
+    let single = 0;
+    for (let w = 1; w < 256 && !single; w++) if (counts[w] === to - from) single = w;
+    if (single) {
+      stack.push(from, to, depth + 1);
+      continue;
+    }
+    // Descending takes the buckets backwards, ended texts last; ties stay in file order either way.
+    let sum = from;
+    for (let k = 0; k < 256; k++) {
+      const w = descending ? 255 - k : k;
+      next[w] = sum;
+      if (w && counts[w] > 1) stack.push(sum, sum + counts[w], depth + 1);
+      sum += counts[w];
+    }
+    const [spareOrder, spareStart, spareEnd, spareWord] = spare;
+    for (let k = from; k < to; k++) {
+      const at = next[digit[k]]++;
+      spareOrder[at] = order[k];
+      spareStart[at] = start[k];
+      spareEnd[at] = end[k];
+      spareWord[at] = word[k];
+    }
+    order.set(spareOrder.subarray(from, to), from);
+    start.set(spareStart.subarray(from, to), from);
+    end.set(spareEnd.subarray(from, to), from);
+    word.set(spareWord.subarray(from, to), from);
+  }
+  return order;
+}
+
+function insertionSort(keys, order, start, end, from, to, depth, sign) {
+  for (let k = from + 1; k < to; k++) {
+    const i = order[k];
+    const s = start[k];
+    const e = end[k];
+    let j = k;
+    while (j > from && compareFrom(keys, start[j - 1], end[j - 1], s, e, depth) * sign > 0) {
+      order[j] = order[j - 1];
+      start[j] = start[j - 1];
+      end[j] = end[j - 1];
+      j--;
+    }
+    order[j] = i;
+    start[j] = s;
+    end[j] = e;
+  }
+}
+
+// Compares two texts from depth on; a text that ends first is the smaller.
+function compareFrom(keys, aStart, aEnd, bStart, bEnd, depth) {
+  let a = aStart + depth;
+  let b = bStart + depth;
+  for (; a < aEnd && b < bEnd; a++, b++) if (keys[a] !== keys[b]) return keys[a] - keys[b];
+  return (aEnd - a) - (bEnd - b);
+}
+
+// The records to show: those matching q (name or processor), os (an OS group's
+// spelling, any case) and processor (a whole processor text, any case), in the
+// order of sort. sorted is the cached order to reuse.
+export function viewOrder(data, { q, os, processor }, sorted) {
+  let flags = null;
+  const narrow = (test) => {
+    flags ??= new Uint8Array(data.count).fill(1);
+    for (let i = 0; i < data.count; i++) if (flags[i] && !test(i)) flags[i] = 0;
+  };
+  if (q) {
+    const query = foldText(q, data.tables);
+    if (!query) return new Uint32Array(0);
+    flags = matchRecords(data, query);
+  }
+  if (os) {
+    const folded = foldText(os, data.tables);
+    const group = folded ? data.osGroups.find(folded) : -1;
+    if (group < 0) return new Uint32Array(0);
+    narrow((i) => data.osGroup[i] === group);
+  }
+  if (processor) {
+    const folded = foldText(processor, data.tables);
+    if (!folded) return new Uint32Array(0);
+    narrow((i) => sameText(data.text(i, 1), folded));
+  }
+  return flags ? keep(sorted, flags) : sorted.slice();
+}
+
+function sameText(a, b) {
+  if (a.length !== b.length) return false;
+  for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
+  return true;
+}
