@@ -126,6 +126,7 @@ const views = new Latest('view', (answer) => {
 // Shows the records the address asks for: at once for the file's own order, else
 // the worker's answer when it comes.
 function refreshView(top) {
+  if (top && loadInfo) loadInfo.said = ''; // what the last load found is old news once the view changes
   showSortMarks();
   summaries.setPicked(state.processor, state.os);
   $('processor-filter').hidden = !state.processor;
@@ -342,6 +343,7 @@ function clearAll() {
 function setPhase(next) {
   phase = next;
   document.documentElement.dataset.state = next;
+  if (next === 'loading') delete document.documentElement.dataset.kept;
   $('reload').disabled = next === 'loading';
   $('export').disabled = next !== 'ready';
 }
@@ -399,8 +401,13 @@ const handlers = {
     $('note').hidden = !note;
     chart.setData(histogram, count);
     refreshView(false);
+    showStatus();
     askStanding();
     document.documentElement.dataset.loaded = String(count);
+  },
+  kept() {
+    // For tests and the bench: the stored copy is written, a revisit may use it.
+    document.documentElement.dataset.kept = String(results.count);
   },
   summaries(message) {
     summaries.setData(message, results);

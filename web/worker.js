@@ -76,6 +76,7 @@ async function load() {
   }, [rank.buffer]);
   self.postMessage({ type: 'summaries', ...summaries() });
   await outcome.keep?.();
+  self.postMessage({ type: 'kept' });
 }
 
 // Results per processor and per OS, and each kind's groups in the order of their
