@@ -24,7 +24,6 @@ let state = parseState(location.hash);
 let phase = 'loading'; // loading, ready, missing, failed
 let loadInfo = null; // { total, source } while loading; the outcome once done
 let shown = new Uint32Array(0); // the records in the table, in its order
-let identity = new Uint32Array(0);
 let revealWanted = true; // the selected row is to be scrolled into view once it can be
 let standing = null;
 const chart = new Chart();
@@ -97,12 +96,9 @@ function isPlainView() {
   return state.sort === 'file' && !state.descending && !state.q && !state.os && !state.processor;
 }
 
-function identityOf(n) {
-  if (identity.length < n) {
-    identity = new Uint32Array(Math.max(n, 2 * identity.length));
-    for (let i = 0; i < identity.length; i++) identity[i] = i;
-  }
-  return identity.subarray(0, n);
+// The first n records in file order, without an array of them.
+function fileOrder(n) {
+  return { length: n, at: (position) => position, indexOf: (record) => (record >= 0 && record < n ? record : -1) };
 }
 
 let busyTimer = 0;
@@ -133,7 +129,7 @@ function refreshView(top) {
   $('processor-name').textContent = state.processor;
   if (isPlainView() || !results.count) {
     views.drop();
-    showOrder(identityOf(results.count), top);
+    showOrder(fileOrder(results.count), top);
     return;
   }
   views.top = top;
@@ -357,7 +353,7 @@ function perFrame(fn) {
 }
 const statusLater = perFrame(showStatus);
 const rowsLater = perFrame(() => {
-  if (isPlainView()) showOrder(identityOf(results.count), false);
+  if (isPlainView()) showOrder(fileOrder(results.count), false);
 });
 
 let lastAsked = 0;

@@ -4,7 +4,7 @@
 // batches arrive and are cut to size when the file has been read (typed arrays over
 // resizable buffers would grow in place, but V8 reads them a few times slower).
 
-import { TextInterner } from './records.js';
+import { TextInterner, rankScores } from './records.js';
 
 // The program refuses a shared file larger than this too.
 export const MAX_FILE_BYTES = 512 * 2 ** 20;
@@ -25,13 +25,12 @@ export class Dataset {
     this.keys = new Uint8Array(0);
     this.bounds = new Uint32Array(1); // record i: name [2i, 2i+1), processor [2i+1, 2i+2)
     this.scores = new Float64Array(0);
-    this.osGroup = new Uint32Array(0);
+    this.osGroup = new Uint8Array(0); // wider once there are more groups
     this.groupOfOs = []; // the reader's OS number to its group: spellings that fold alike
     this.osGroups = new TextInterner();
     this.osLabels = []; // each group's first spelling
     this.frequency = new Float64Array(256); // how often each weight occurs, to search by the rarest
-    this.ranks = null; // rankScores() of the records so far, made when asked for
-    this.processors = null; // processorGroups(), likewise
+    this.descending = null; // the records by score, made when asked for (see highestFirst)
   }
 
   append(batch) {
@@ -59,11 +58,18 @@ export class Dataset {
       if (group === this.osLabels.length) this.osLabels.push(name);
       this.groupOfOs.push(group);
     }
+    const Wide = this.osLabels.length > 65536 ? Uint32Array : this.osLabels.length > 256 ? Uint16Array : Uint8Array;
+    if (!(this.osGroup instanceof Wide)) this.osGroup = Wide.from(this.osGroup);
     this.osGroup = ensure(this.osGroup, this.count, n);
     for (let i = 0; i < batch.count; i++) this.osGroup[this.count + i] = this.groupOfOs[batch.os[i]];
     this.count = n;
-    this.ranks = null;
-    this.processors = null;
+    this.descending = null;
+  }
+
+  // The records by score, the highest first, ties in file order (rankScores).
+  highestFirst() {
+    this.descending ??= rankScores(this.scores.subarray(0, this.count)).descending;
+    return this.descending;
   }
 
   // Drops the room kept for growing, once the whole file is in.

@@ -204,7 +204,10 @@ export class RecordReader {
     for (let id = knownOs; id < this.interner.texts.length; id++) {
       this.osNames.push(this.decoder.decode(this.interner.texts[id]));
     }
-    const batch = { first: this.count, count, texts, bounds, os, scores, osNames: this.osNames.slice(knownOs) };
+    // Few OS names (the usual case) take a byte a record.
+    const most = this.osNames.length;
+    const osIds = most <= 256 ? Uint8Array.from(os) : most <= 65536 ? Uint16Array.from(os) : os;
+    const batch = { first: this.count, count, texts, bounds, os: osIds, scores, osNames: this.osNames.slice(knownOs) };
     this.count += count;
     this.end += at;
     return batch;

@@ -82,7 +82,7 @@ export async function csvOf(results, order, onProgress) {
   for (let from = 0; from < order.length; from += CSV_SLICE) {
     let text = '';
     for (let k = from; k < Math.min(from + CSV_SLICE, order.length); k++) {
-      const i = order[k];
+      const i = order.at(k);
       const rank = results.rankOf(i);
       text += `${i + 1},${field(results.name(i))},${field(results.os(i))},${field(results.processor(i))},`
         + `${formatScore(results.score(i))},${rank || ''},${rank ? formatPercentile(results.percentileOf(i)) : ''}\r\n`;

@@ -4,7 +4,6 @@
 // them in the order being shown.
 
 import { foldText } from './fold.js';
-import { rankScores } from './records.js';
 
 // One flag per record whose name or processor holds query (already folded).
 export function matchRecords(data, query) {
@@ -56,12 +55,28 @@ export function sortOrder(data, column, descending) {
     return order;
   }
   if (column === 'score' || column === 'rank' || column === 'percentile') {
-    data.ranks ??= rankScores(data.scores.subarray(0, n));
     const highestFirst = column === 'rank' ? !descending : descending;
-    return highestFirst ? data.ranks.descending : data.ranks.ascending;
+    return highestFirst ? data.highestFirst() : lowestFirst(data.highestFirst(), data.scores);
   }
   if (column === 'os') return sortByGroup(data.osGroup, n, osGroupOrder(data, descending));
   return sortByText(data, column === 'name' ? 0 : 1, descending);
+}
+
+// The lowest score first, ties still in file order: the runs of equal scores of
+// descending, taken backwards.
+function lowestFirst(descending, scores) {
+  const n = descending.length;
+  const order = new Uint32Array(n);
+  const same = (a, b) => a === b || (a !== a && b !== b);
+  let at = 0;
+  for (let end = n; end > 0;) {
+    let start = end - 1;
+    const score = scores[descending[start]];
+    while (start > 0 && same(scores[descending[start - 1]], score)) start--;
+    for (let k = start; k < end; k++) order[at++] = descending[k];
+    end = start;
+  }
+  return order;
 }
 
 // The OS groups by their folded spelling.

@@ -7,7 +7,6 @@ import { TextInterner } from './records.js';
 // Each record's processor group: texts that fold alike (any case, any accents) are
 // one processor. first holds each group's first record, for its label.
 export function processorGroups(data) {
-  if (data.processors) return data.processors;
   const interner = new TextInterner();
   const group = new Uint32Array(data.count);
   const first = [];
@@ -18,8 +17,7 @@ export function processorGroups(data) {
     if (id === first.length) first.push(i);
     group[i] = id;
   }
-  data.processors = { group, first: Uint32Array.from(first), count: first.length };
-  return data.processors;
+  return { group, first: Uint32Array.from(first), count: first.length };
 }
 
 // Count, median and best score of each group, walking the scores from the highest

@@ -70,7 +70,8 @@ export class VirtualTable {
     return row;
   }
 
-  // order: the record numbers to show, in the order to show them; top: back to the first.
+  // order: the record numbers to show, in the order to show them (a Uint32Array, or
+  // anything with its length, at() and indexOf()); top: back to the first.
   setOrder(order, top = false) {
     this.order = order;
     this.table.setAttribute('aria-rowcount', String(order.length + 1));
@@ -129,7 +130,7 @@ export class VirtualTable {
     let focusRow = null;
     rows.forEach((row, k) => {
       const position = first + k;
-      const record = this.order[position];
+      const record = this.order.at(position);
       row.dataset.position = String(position);
       row.dataset.record = String(record);
       row.setAttribute('aria-rowindex', String(position + 2));
@@ -178,7 +179,7 @@ export class VirtualTable {
     else return;
     event.preventDefault();
     to = Math.max(0, Math.min(to, this.order.length - 1));
-    this.focused = this.active = this.order[to];
+    this.focused = this.active = this.order.at(to);
     this.scrollTo(to);
     this.render();
   }
