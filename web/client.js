@@ -6,13 +6,42 @@ const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'modu
 const early = [];
 let listener = null;
 const deliver = (message) => (listener ? listener(message) : early.push(message));
-worker.onmessage = ({ data }) => deliver(data);
+worker.onmessage = ({ data }) => {
+  if (data.type === 'kept' || data.type === 'missing') note(data);
+  deliver(data);
+};
 worker.onerror = (event) => {
   event.preventDefault();
   deliver({ type: 'failed', reason: `the page could not start its reader (${event.message || 'no reason given'})`,
     hint: 'Reload the page; if that does not help, try a browser from 2024 or later.' });
 };
-worker.postMessage({ type: 'load' });
+
+// A note of the copy the worker keeps in IndexedDB (its size and last bytes), in
+// localStorage, which answers at once: with it the worker asks the host for what is
+// new while IndexedDB is still opening, and without it the worker need not wait for
+// IndexedDB to say it holds nothing.
+const NOTE = `vantrel3-copy ${new URL('./COMPARE.ZIP', import.meta.url).href}`;
+
+function noted() {
+  try {
+    const note = JSON.parse(localStorage.getItem(NOTE) ?? 'null');
+    if (!note) return null;
+    return { size: note.size, tail: Uint8Array.from(atob(note.tail), (c) => c.charCodeAt(0)) };
+  } catch {
+    return undefined; // no notes here: the worker looks for a copy itself
+  }
+}
+
+function note({ size, tail }) {
+  try {
+    if (size) localStorage.setItem(NOTE, JSON.stringify({ size, tail: btoa(String.fromCharCode(...tail)) }));
+    else localStorage.removeItem(NOTE);
+  } catch {
+    // Without notes every visit looks in IndexedDB first.
+  }
+}
+
+worker.postMessage({ type: 'load', noted: noted() });
 
 export function listen(onMessage) {
   listener = onMessage;
@@ -20,7 +49,7 @@ export function listen(onMessage) {
 }
 
 export function load() {
-  worker.postMessage({ type: 'load' });
+  worker.postMessage({ type: 'load', noted: noted() });
 }
 
 // Questions of one kind ('view', 'stand') where only the newest matters: one is with

@@ -41,30 +41,42 @@ async function ask(url, headers = {}) {
 }
 
 // Feeds sink the bytes of url that it does not hold yet. known is { size, tail } of
-// what sink holds already (null: nothing, then the browser's stored copy is tried).
+// what sink holds already (null: nothing, then the browser's stored copy is tried);
+// noted is the page's note of that copy (the same, null for none, undefined when the
+// page cannot keep notes).
 // sink.reset(total) says the file comes again from its start; sink.piece(bytes)
 // takes the next bytes. Resolves to { status: 'ok', how, moved, keep } (how:
 // 'unchanged', 'added', 'copy' or 'download'; moved: bytes of the file that came over
-// the wire; keep() stores what came, for the next visit), { status: 'missing' } or
+// the wire; keep() stores what came, for the next visit, and resolves to whether the
+// stored copy is now the file), { status: 'missing' } or
 // { status: 'failed', reason, hint }.
-export async function update(url, known, sink) {
+export async function update(url, known, noted, sink) {
   try {
-    return await bringUpToDate(url, known, sink);
+    return await bringUpToDate(url, known, noted, sink);
   } catch (error) {
     if (error instanceof Failure) return { status: 'failed', reason: error.message, hint: error.hint };
     return { status: 'failed', reason: String(error.message || error), hint: 'Press Reload to try again.' };
   }
 }
 
-async function bringUpToDate(url, known, sink) {
+// The stored copy with its last bytes, when it is the one noted (if a note is given).
+async function storedCopy(url, noted) {
+  const stored = await readCopy(url);
+  if (!stored) return null;
+  const tail = new Uint8Array(await stored.blob.slice(Math.max(stored.size - OVERLAP, 0)).arrayBuffer());
+  const same = !noted || (noted.size === stored.size && noted.tail.length === tail.length && startsWith(tail, noted.tail));
+  return same ? { ...stored, tail } : null;
+}
+
+async function bringUpToDate(url, known, noted, sink) {
   let base = known;
   let stored = null;
-  if (!base) {
-    stored = await readCopy(url).catch(() => null);
-    if (stored) {
-      const tail = await stored.blob.slice(Math.max(stored.size - OVERLAP, 0)).arrayBuffer().catch(() => null);
-      base = tail && { size: stored.size, tail: new Uint8Array(tail) };
-    }
+  let opening = null;
+  if (!base && noted !== null) {
+    // With the page's note the host is asked while IndexedDB opens, which can take
+    // longer than the answer; the copy must then be the one noted.
+    opening = storedCopy(url, noted).catch(() => null);
+    base = noted ?? (stored = await opening);
   }
   if (!base || !base.size) return download(url, await ask(url), sink);
 
@@ -76,9 +88,12 @@ async function bringUpToDate(url, known, sink) {
     const body = await bytesOf(answer);
     const fresh = body.subarray(base.tail.length);
     if (range && Number(range[1]) === from && startsWith(body, base.tail)) {
-      if (!known && !(await feedCopy(stored, fresh.length, sink))) return download(url, await ask(url), sink);
+      if (!known) {
+        stored ??= await opening;
+        if (!stored || !(await feedCopy(stored, fresh.length, sink))) return download(url, await ask(url), sink);
+      }
       if (fresh.length) sink.piece(fresh);
-      const keep = () => (fresh.length ? appendCopy(url, base.size, fresh).catch(() => {}) : null);
+      const keep = () => (fresh.length ? appendCopy(url, base.size, fresh).catch(() => false) : true);
       return { status: 'ok', how: known ? (fresh.length ? 'added' : 'unchanged') : 'copy', moved: body.length, keep };
     }
   } else if (answer.status === 404) {
@@ -177,7 +192,7 @@ async function download(url, answer, sink) {
   if (total && loaded < total) throw cutOff(loaded, total);
   blobs.push(new Blob(kept));
   const whole = new Blob(blobs);
-  const keep = () => (whole.size ? replaceCopy(url, whole) : dropCopy(url)).catch(() => {});
+  const keep = () => (whole.size ? replaceCopy(url, whole) : dropCopy(url)).then(() => true, () => false);
   return { status: 'ok', how: 'download', moved: loaded, keep };
 }
 

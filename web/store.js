@@ -72,19 +72,23 @@ function replaceParts(url, copy, parts, blob) {
   return { size: blob.size, first, parts: 1 };
 }
 
-// Adds bytes to the end of the copy when it is still size bytes long.
+// Adds bytes to the end of the copy when it is still size bytes long; resolves to
+// whether it did.
 export async function appendCopy(url, size, bytes) {
   let whole = null;
+  let done = false;
   const known = await readCopy(url);
-  if (!known || known.size !== size) return;
+  if (!known || known.size !== size) return false;
   // Folded into one part now and then, so that reading the copy stays one file.
   if (known.parts >= MAX_PARTS) whole = new Blob([known.blob, bytes]);
   await update(url, (copy, parts) => {
     if (!copy || copy.size !== size) return undefined;
+    done = true;
     if (whole) return replaceParts(url, copy, parts, whole);
     parts.put(new Blob([bytes]), [url, copy.first + copy.parts]);
     return { size: size + bytes.length, first: copy.first, parts: copy.parts + 1 };
   });
+  return done;
 }
 
 // Keeps blob as the whole copy of url.

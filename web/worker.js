@@ -51,18 +51,18 @@ const sink = {
   },
 };
 
-async function load() {
+async function load(noted) {
   const before = data.count;
   const known = reader.size ? { size: reader.size, tail } : null;
-  const outcome = await update(RESULTS_URL, known, sink);
+  const outcome = await update(RESULTS_URL, known, noted, sink);
   if (outcome.status !== 'ok') {
     fresh();
     self.postMessage({ ...outcome, type: outcome.status, url: RESULTS_URL });
     return;
   }
   data.trim();
-  const { ascending, descending, rank } = rankScores(data.scores.subarray(0, data.count));
-  data.ranks = { ascending, descending };
+  const { descending, rank } = rankScores(data.scores.subarray(0, data.count));
+  data.descending = descending;
   self.postMessage({
     type: 'done',
     url: RESULTS_URL,
@@ -75,19 +75,19 @@ async function load() {
     histogram: histogram(data.scores, data.count),
   }, [rank.buffer]);
   self.postMessage({ type: 'summaries', ...summaries() });
-  await outcome.keep?.();
-  self.postMessage({ type: 'kept' });
+  const kept = await outcome.keep();
+  self.postMessage({ type: 'kept', url: RESULTS_URL, size: kept ? reader.size : 0, tail });
 }
 
 // Results per processor and per OS, and each kind's groups in the order of their
 // names (folded, as the table sorts them).
 function summaries() {
   const processors = processorGroups(data);
-  const byProcessor = summarize(processors.group, processors.count, data.scores, data.ranks.descending);
+  const byProcessor = summarize(processors.group, processors.count, data.scores, data.highestFirst());
   const names = [...processors.first.keys()].sort((a, b) =>
     compare(data.text(processors.first[a], 1), data.text(processors.first[b], 1)));
   const os = data.osLabels.length;
-  const byOs = summarize(data.osGroup, os, data.scores, data.ranks.descending);
+  const byOs = summarize(data.osGroup, os, data.scores, data.highestFirst());
   const osNames = [...data.osLabels.keys()].sort((a, b) => compare(data.osGroups.texts[a], data.osGroups.texts[b]));
   return {
     processor: { ...byProcessor, first: processors.first, byName: Uint32Array.from(names) },
@@ -110,14 +110,13 @@ function view({ id, q, os, processor, sort, descending }) {
 }
 
 function stand({ id, score }) {
-  data.ranks ??= rankScores(data.scores.subarray(0, data.count));
-  self.postMessage({ type: 'stand', id, score, count: data.count, ...standing(data.scores, data.ranks.descending, score) });
+  self.postMessage({ type: 'stand', id, score, count: data.count, ...standing(data.scores, data.highestFirst(), score) });
 }
 
 self.onmessage = ({ data: message }) => {
   if (message.type === 'load') {
     // One load at a time: a second asks again once the first is done.
-    loading = (loading ?? Promise.resolve()).then(load).catch((error) => {
+    loading = (loading ?? Promise.resolve()).then(() => load(message.noted)).catch((error) => {
       fresh();
       self.postMessage({ type: 'failed', url: RESULTS_URL, reason: String(error.message || error), hint: 'Press Reload to try again.' });
     });
