@@ -41,7 +41,26 @@ function note({ size, tail }) {
   }
 }
 
-worker.postMessage({ type: 'load', noted: noted() });
+// The first question to the host goes out from here at once, while the worker and
+// its modules are still loading; the worker then takes the answer's body over. A
+// browser that cannot hand a stream to a worker lets the worker ask again.
+function askEarly(copy) {
+  if (copy === undefined) return false;
+  const headers = copy ? { Range: `bytes=${copy.size - copy.tail.length}-` } : {};
+  fetch(new URL('./COMPARE.ZIP', import.meta.url), { cache: 'no-store', headers }).then((answer) => {
+    const head = { type: 'answer', status: answer.status, statusText: answer.statusText, headers: [...answer.headers] };
+    try {
+      worker.postMessage({ ...head, body: answer.body }, answer.body ? [answer.body] : []);
+    } catch {
+      answer.body?.cancel();
+      worker.postMessage({ type: 'answer', none: true });
+    }
+  }, () => worker.postMessage({ type: 'answer', failed: true }));
+  return true;
+}
+
+const copy = noted();
+worker.postMessage({ type: 'load', noted: copy, early: askEarly(copy) });
 
 export function listen(onMessage) {
   listener = onMessage;

@@ -43,16 +43,17 @@ async function ask(url, headers = {}) {
 // Feeds sink the bytes of url that it does not hold yet. known is { size, tail } of
 // what sink holds already (null: nothing, then the browser's stored copy is tried);
 // noted is the page's note of that copy (the same, null for none, undefined when the
-// page cannot keep notes).
+// page cannot keep notes). early, when given, is the page's answer to the first
+// question this would ask (see client.js).
 // sink.reset(total) says the file comes again from its start; sink.piece(bytes)
 // takes the next bytes. Resolves to { status: 'ok', how, moved, keep } (how:
 // 'unchanged', 'added', 'copy' or 'download'; moved: bytes of the file that came over
 // the wire; keep() stores what came, for the next visit, and resolves to whether the
 // stored copy is now the file), { status: 'missing' } or
 // { status: 'failed', reason, hint }.
-export async function update(url, known, noted, sink) {
+export async function update(url, known, noted, sink, early = null) {
   try {
-    return await bringUpToDate(url, known, noted, sink);
+    return await bringUpToDate(url, known, noted, sink, early);
   } catch (error) {
     if (error instanceof Failure) return { status: 'failed', reason: error.message, hint: error.hint };
     return { status: 'failed', reason: String(error.message || error), hint: 'Press Reload to try again.' };
@@ -68,7 +69,20 @@ async function storedCopy(url, noted) {
   return same ? { ...stored, tail } : null;
 }
 
-async function bringUpToDate(url, known, noted, sink) {
+// The page's answer as a Response, null when the page could not pass it on.
+async function answerFrom(early) {
+  const message = await early;
+  if (message.failed) throw noAnswer();
+  if (message.none) return null;
+  return new Response(message.body, { status: message.status, statusText: message.statusText, headers: message.headers });
+}
+
+async function bringUpToDate(url, known, noted, sink, early) {
+  const askFirst = async (headers) => {
+    const answer = early && (await answerFrom(early));
+    early = null;
+    return answer ?? ask(url, headers);
+  };
   let base = known;
   let stored = null;
   let opening = null;
@@ -78,10 +92,10 @@ async function bringUpToDate(url, known, noted, sink) {
     opening = storedCopy(url, noted).catch(() => null);
     base = noted ?? (stored = await opening);
   }
-  if (!base || !base.size) return download(url, await ask(url), sink);
+  if (!base || !base.size) return download(url, await askFirst({}), sink);
 
   const from = base.size - base.tail.length;
-  const answer = await ask(url, { Range: `bytes=${from}-` });
+  const answer = await askFirst({ Range: `bytes=${from}-` });
   if (answer.status === 200) return download(url, answer, sink); // the host sent it whole anyway
   if (answer.status === 206) {
     const range = /^bytes (\d+)-\d+\/(\d+|\*)$/.exec(answer.headers.get('Content-Range') ?? '');

@@ -8,8 +8,10 @@ import { byteTables } from './fold.js';
 import { Dataset } from './dataset.js';
 import { OVERLAP, update } from './loader.js';
 import { RecordReader, rankScores } from './records.js';
-import { sortOrder, viewOrder } from './search.js';
-import { histogram, processorGroups, standing, summarize } from './summary.js';
+
+// Not needed to start reading: loaded meanwhile.
+const searching = import('./search.js');
+const summing = import('./summary.js');
 
 const RESULTS_URL = new URL('./COMPARE.ZIP', self.location).href;
 const tables = byteTables();
@@ -51,16 +53,17 @@ const sink = {
   },
 };
 
-async function load(noted) {
+async function load(noted, early) {
   const before = data.count;
   const known = reader.size ? { size: reader.size, tail } : null;
-  const outcome = await update(RESULTS_URL, known, noted, sink);
+  const outcome = await update(RESULTS_URL, known, noted, sink, early);
   if (outcome.status !== 'ok') {
     fresh();
     self.postMessage({ ...outcome, type: outcome.status, url: RESULTS_URL });
     return;
   }
   data.trim();
+  const { histogram } = await summing;
   const { descending, rank } = rankScores(data.scores.subarray(0, data.count));
   data.descending = descending;
   self.postMessage({
@@ -74,14 +77,14 @@ async function load(noted) {
     rank,
     histogram: histogram(data.scores, data.count),
   }, [rank.buffer]);
-  self.postMessage({ type: 'summaries', ...summaries() });
+  self.postMessage({ type: 'summaries', ...summaries(await summing) });
   const kept = await outcome.keep();
   self.postMessage({ type: 'kept', url: RESULTS_URL, size: kept ? reader.size : 0, tail });
 }
 
 // Results per processor and per OS, and each kind's groups in the order of their
 // names (folded, as the table sorts them).
-function summaries() {
+function summaries({ processorGroups, summarize }) {
   const processors = processorGroups(data);
   const byProcessor = summarize(processors.group, processors.count, data.scores, data.highestFirst());
   const names = [...processors.first.keys()].sort((a, b) =>
@@ -100,7 +103,8 @@ function compare(a, b) {
   return a.length - b.length;
 }
 
-function view({ id, q, os, processor, sort, descending }) {
+async function view({ id, q, os, processor, sort, descending }) {
+  const { sortOrder, viewOrder } = await searching;
   const key = `${sort}:${descending}`;
   if (!sorted || sorted.key !== key || sorted.count !== data.count) {
     sorted = { key, count: data.count, order: sortOrder(data, sort, descending) };
@@ -109,17 +113,23 @@ function view({ id, q, os, processor, sort, descending }) {
   self.postMessage({ type: 'view', id, count: data.count, order }, [order.buffer]);
 }
 
-function stand({ id, score }) {
+async function stand({ id, score }) {
+  const { standing } = await summing;
   self.postMessage({ type: 'stand', id, score, count: data.count, ...standing(data.scores, data.highestFirst(), score) });
 }
 
+let answered = null; // takes the page's answer to the first question (see client.js)
+
 self.onmessage = ({ data: message }) => {
   if (message.type === 'load') {
+    const first = message.early ? new Promise((resolve) => { answered = resolve; }) : null;
     // One load at a time: a second asks again once the first is done.
-    loading = (loading ?? Promise.resolve()).then(() => load(message.noted)).catch((error) => {
+    loading = (loading ?? Promise.resolve()).then(() => load(message.noted, first)).catch((error) => {
       fresh();
       self.postMessage({ type: 'failed', url: RESULTS_URL, reason: String(error.message || error), hint: 'Press Reload to try again.' });
     });
+  } else if (message.type === 'answer') {
+    answered(message);
   } else if (message.type === 'view') {
     view(message);
   } else if (message.type === 'stand') {
