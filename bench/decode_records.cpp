@@ -2,7 +2,7 @@
 // 7 MB) decoded whole, next to a plain copy of the same bytes as the ceiling.
 #include "bench_console.h"
 #include "sample_results.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>

@@ -15,7 +15,7 @@
 #include "console/console_args.h"
 #include "core/remote/curl_inet.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 #include "results_host_process.h"
 #include "sample_results.h"
 #include "temp_dir.h"

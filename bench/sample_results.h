@@ -2,7 +2,7 @@
 
 // A results file as users fill it: 100,000 records of typical texts, about one
 // record in twelve with characters outside ASCII, so both conversion paths run.
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <array>
 #include <cstddef>

@@ -10,7 +10,7 @@
 #include "core/remote/curl_inet.h"
 #include "core/remote/ftp_engine.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/local_copy.h"
+#include "core/results/local_copy.h"
 #include "core/submit/submission.h"
 #include "cpu_time.h"
 #include "results_host_process.h"

@@ -24,8 +24,24 @@ set(pkg_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(gen_dir ${PROJECT_BINARY_DIR}/packaging)
 
 install(TARGETS vantrel3 vantrel3-bench RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
-install(PROGRAMS tools/results-host DESTINATION ${CMAKE_INSTALL_BINDIR}
-  RENAME vantrel3-results-host COMPONENT results-host)
+
+# The results host: its package goes beside the results page, and the launcher in bin/ is told where that is
+# relative to itself, so that it runs under any prefix (and from an unpacked Debian package).
+set(host_data_dir ${CMAKE_INSTALL_DATADIR}/vantrel3-results-host)
+file(RELATIVE_PATH host_package_place ${CMAKE_INSTALL_FULL_BINDIR}
+  ${CMAKE_INSTALL_FULL_DATADIR}/vantrel3-results-host)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/results-host)
+file(READ ${PROJECT_SOURCE_DIR}/tools/results-host host_launcher)
+set(source_place "\"../share/vantrel3-results-host\"")
+string(FIND "${host_launcher}" "${source_place}" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "tools/results-host does not name its installed place as ${source_place}")
+endif()
+string(REPLACE "${source_place}" "\"${host_package_place}\"" host_launcher "${host_launcher}")
+file(CONFIGURE OUTPUT ${gen_dir}/bin/vantrel3-results-host CONTENT "${host_launcher}" @ONLY)
+install(PROGRAMS ${gen_dir}/bin/vantrel3-results-host DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT results-host)
+install(DIRECTORY tools/results_host DESTINATION ${host_data_dir} COMPONENT results-host
+  FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
 
 # Icons come from the window's own drawing, rendered by a small program at build time.
 set(VANTREL_ICON_SIZES 16 22 24 32 48 64 128 256)
@@ -90,7 +106,7 @@ install(FILES ${gen_dir}/copyright ${gen_dir}/vantrel3/changelog.gz
 
 install(FILES ${gen_dir}/vantrel3-results-host.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT results-host)
 # The results page, served read-only from here at /vantrel/ (never from the data folder).
-install(DIRECTORY web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/vantrel3-results-host/web COMPONENT results-host
+install(DIRECTORY web/ DESTINATION ${host_data_dir}/web COMPONENT results-host
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${gen_dir}/copyright ${gen_dir}/vantrel3-results-host/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantrel3-results-host COMPONENT results-host)

@@ -1,7 +1,7 @@
 // Any bytes as a downloaded results file: decoding must stay inside the data,
 // and re-encoding what it found must give back exactly the bytes it consumed
 // (every Windows-1252 byte survives the trip through UTF-8).
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <cstddef>
 #include <cstdint>

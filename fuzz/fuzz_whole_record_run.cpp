@@ -2,7 +2,7 @@
 // that guards every upload must say yes exactly when the bytes are nothing but
 // complete records, which is when decoding and re-encoding them gives the
 // bytes back. A run it accepts must stay whole with a new record after it.
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <algorithm>
 #include <cstddef>

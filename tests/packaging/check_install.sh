@@ -48,4 +48,8 @@ done
 for program in vantrel3 vantrel3-bench vantrel3-results-host; do
   [[ -x $prefix/bin/$program ]] || fail "no $program"
 done
+# The host's launcher finds its package where the install put it.
+out=$("$prefix/bin/vantrel3-results-host" --versions --root "$prefix/host-data") || fail "vantrel3-results-host --versions"
+[[ $out == *"now 0 bytes in"* ]] || fail "vantrel3-results-host --versions printed '$out'"
+[[ -z $(find "$prefix" -name __pycache__) ]] || fail "running the host left compiled files in the install"
 echo "installed copy checked"

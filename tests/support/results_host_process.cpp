@@ -7,10 +7,13 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -71,6 +74,7 @@ ResultsHostProcess::ResultsHostProcess(ResultsHostOptions options)
 ResultsHostProcess::~ResultsHostProcess()
 {
     stop();
+    releasePorts();
 }
 
 void ResultsHostProcess::start()
@@ -81,9 +85,9 @@ void ResultsHostProcess::start()
         "/usr/bin/python3",
         sourceDir() + "/tools/results-host",
         "--ftp-port",
-        std::to_string(m_ftpPort),
+        "0",
         "--http-port",
-        std::to_string(m_httpPort),
+        "0",
         "--root",
         root(),
         "--log",
@@ -127,8 +131,10 @@ void ResultsHostProcess::start()
         if (line.find("ready") != std::string::npos && line.find('\n') != std::string::npos) {
             m_ftpPort = portAfter(line, "ftp");
             m_httpPort = portAfter(line, "http");
-            if (m_ftpPort > 0 && m_httpPort > 0)
+            if (m_ftpPort > 0 && m_httpPort > 0) {
+                releasePorts();
                 return;
+            }
             break;
         }
         int status = 0;
@@ -152,6 +158,38 @@ void ResultsHostProcess::stop()
         waitForExit(m_pid, 10s);
     }
     m_pid = -1;
+    holdPorts();
+}
+
+// A bound socket that never listens: a connection to its port is refused, and the system
+// hands the port to no one else (a port-0 bind skips it).
+void ResultsHostProcess::holdPorts()
+{
+    releasePorts();
+    for (int port : { m_ftpPort, m_httpPort }) {
+        if (port <= 0)
+            continue;
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            continue;
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on); // past the old sessions' TIME_WAIT
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            m_heldPorts.push_back(fd);
+        else
+            close(fd); // still refused, only not kept from others
+    }
+}
+
+void ResultsHostProcess::releasePorts()
+{
+    for (int fd : m_heldPorts)
+        close(fd);
+    m_heldPorts.clear();
 }
 
 bool ResultsHostProcess::running() const

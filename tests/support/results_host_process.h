@@ -22,7 +22,8 @@ struct ResultsHostOptions {
 
 // The real tools/results-host, run on free loopback ports with a fresh data folder.
 // The constructor starts it and returns once both servers accept connections; the
-// destructor stops it. Throws std::runtime_error when it cannot be started.
+// destructor stops it. Throws std::runtime_error when it cannot be started. Every start
+// takes ports the system picks, so a host never waits for a port it had before.
 class ResultsHostProcess {
 public:
     explicit ResultsHostProcess(ResultsHostOptions options = {});
@@ -30,9 +31,10 @@ public:
     ResultsHostProcess(const ResultsHostProcess&) = delete;
     ResultsHostProcess& operator=(const ResultsHostProcess&) = delete;
 
-    // start() after stop() reuses the same ports and data folder.
+    // start() after stop() keeps the data folder and takes new ports: read host() again.
     void start();
-    // After stop(), host() keeps the old ports, so clients see a refused connection.
+    // After stop(), host() keeps the old ports, held closed until the next start, so
+    // clients see a refused connection and no other server can take them meanwhile.
     void stop();
     bool running() const;
 
@@ -55,6 +57,10 @@ private:
     pid_t m_pid = -1;
     int m_ftpPort = 0;
     int m_httpPort = 0;
+    std::vector<int> m_heldPorts; // sockets bound to a stopped host's ports, never listening
+
+    void holdPorts();
+    void releasePorts();
 };
 
 // The account password as the program deciphers it, so tests log on with exactly

@@ -54,41 +54,19 @@ template <class Services> inline bool withinSecond(Services& services, double st
 
 } // namespace detail
 
-// The six tests under the time rule, with the clock, random generator, power and square
-// root taken from Services:
-//   float timer();  float random();  double power(double, double);  double squareRoot(double);
-// Yields happen only through progress, and only between tests.
+namespace detail {
+
+// The six tests, one function each. Every one is inlined into RunBenchmarkWith, so the shared
+// count stays in a register across all six loops as if they were written out there; each adds
+// its steps to count and returns how many it added.
+
+// Test 1, "Matrix Addition".
 template <class Services>
-BenchmarkResult RunBenchmarkWith(
-    Services& services, BenchmarkProgress& progress, BenchmarkMatrices* leftBehind = nullptr)
+[[gnu::always_inline]] inline std::uint64_t matrixAddition(
+    Services& services, BenchmarkMatrices& m, BenchmarkMatrix& a, BenchmarkMatrix& b, std::uint64_t& count)
 {
-    using detail::keepValue;
-    using detail::touchMemory;
-    using detail::withinSecond;
-
-    BenchmarkMatrices local;
-    BenchmarkMatrices& m = leftBehind ? *leftBehind : local;
-    m = BenchmarkMatrices {};
-    std::uint64_t count = 0;
-    BenchmarkResult result;
-    auto& a = m.a;
-    auto& b = m.b;
-
-    auto beginTest = [&](int test) {
-        progress.ClearStatus();
-        progress.markCurrent(test);
-        progress.yield();
-    };
-
-    beginTest(1);
-    for (int i = 0; i < kMatrixSize; ++i) {
-        for (int j = 0; j < kMatrixSize; ++j)
-            a[i][j] = static_cast<double>(services.random()) * 1000000;
-    }
-
-    // Test 1, "Matrix Addition".
-    std::uint64_t before = count;
-    double start = services.timer();
+    const std::uint64_t before = count;
+    const double start = services.timer();
     while (withinSecond(services, start)) {
         for (int i = 0; i < kMatrixSize; ++i) {
             for (int j = 0; j < kMatrixSize; ++j) {
@@ -98,12 +76,16 @@ BenchmarkResult RunBenchmarkWith(
         }
         touchMemory(&m);
     }
-    result.steps[0] = count - before;
+    return count - before;
+}
 
-    // Test 2, "Matrix Multiplication": the product is stored, then replaced.
-    beginTest(2);
-    before = count;
-    start = services.timer();
+// Test 2, "Matrix Multiplication": the product is stored, then replaced.
+template <class Services>
+[[gnu::always_inline]] inline std::uint64_t matrixMultiplication(
+    Services& services, BenchmarkMatrices& m, BenchmarkMatrix& a, std::uint64_t& count)
+{
+    const std::uint64_t before = count;
+    const double start = services.timer();
     while (withinSecond(services, start)) {
         for (int i = 0; i < kMatrixSize; ++i) {
             for (int j = 0; j < kMatrixSize; ++j) {
@@ -115,13 +97,16 @@ BenchmarkResult RunBenchmarkWith(
         }
         touchMemory(&m);
     }
-    result.steps[1] = count - before;
+    return count - before;
+}
 
-    // Test 3, "Array Resize": the old array goes, a zeroed one of n + 1 elements comes.
-    beginTest(3);
-    before = count;
+// Test 3, "Array Resize": the old array goes, a zeroed one of n + 1 elements comes.
+template <class Services>
+[[gnu::always_inline]] inline std::uint64_t arrayResize(Services& services, std::uint64_t& count)
+{
+    const std::uint64_t before = count;
     std::unique_ptr<double[]> array;
-    start = services.timer();
+    const double start = services.timer();
     while (withinSecond(services, start)) {
         const long n = std::lrint(static_cast<double>(services.random()) * 1000);
         array.reset();
@@ -130,31 +115,40 @@ BenchmarkResult RunBenchmarkWith(
         ++count;
     }
     array.reset();
-    result.steps[2] = count - before;
+    return count - before;
+}
 
-    // Test 4, "Complex Addition": nothing but the count and the time check.
-    beginTest(4);
-    before = count;
-    start = services.timer();
+// Test 4, "Complex Addition": nothing but the count and the time check.
+template <class Services>
+[[gnu::always_inline]] inline std::uint64_t complexAddition(Services& services, std::uint64_t& count)
+{
+    const std::uint64_t before = count;
+    const double start = services.timer();
     while (withinSecond(services, start))
         ++count;
-    result.steps[3] = count - before;
+    return count - before;
+}
 
-    // Test 5, "Complex Multiplication".
-    beginTest(5);
-    before = count;
-    start = services.timer();
+// Test 5, "Complex Multiplication".
+template <class Services>
+[[gnu::always_inline]] inline std::uint64_t complexMultiplication(Services& services, std::uint64_t& count)
+{
+    const std::uint64_t before = count;
+    const double start = services.timer();
     while (withinSecond(services, start)) {
         const double v = services.power(45, 2) * 135 * 303 * 34 * 26588;
         keepValue(v);
         ++count;
     }
-    result.steps[4] = count - before;
+    return count - before;
+}
 
-    // Test 6, "Quadratics": both roots of 2x^2 + 12x + 4 = 0.
-    beginTest(6);
-    before = count;
-    start = services.timer();
+// Test 6, "Quadratics": both roots of 2x^2 + 12x + 4 = 0.
+template <class Services>
+[[gnu::always_inline]] inline std::uint64_t quadratics(Services& services, std::uint64_t& count)
+{
+    const std::uint64_t before = count;
+    const double start = services.timer();
     while (withinSecond(services, start)) {
         double d = services.power(12, 2) - 32;
         double s = services.squareRoot(d);
@@ -166,8 +160,48 @@ BenchmarkResult RunBenchmarkWith(
         keepValue(x2);
         ++count;
     }
-    result.steps[5] = count - before;
+    return count - before;
+}
 
+} // namespace detail
+
+// The six tests under the time rule, with the clock, random generator, power and square
+// root taken from Services:
+//   float timer();  float random();  double power(double, double);  double squareRoot(double);
+// Yields happen only through progress, and only between tests.
+template <class Services>
+BenchmarkResult RunBenchmarkWith(
+    Services& services, BenchmarkProgress& progress, BenchmarkMatrices* leftBehind = nullptr)
+{
+    BenchmarkMatrices local;
+    BenchmarkMatrices& m = leftBehind ? *leftBehind : local;
+    m = BenchmarkMatrices {};
+    std::uint64_t count = 0;
+    BenchmarkResult result;
+    auto& a = m.a;
+    auto& b = m.b;
+    auto beginTest = [&](int test) {
+        progress.ClearStatus();
+        progress.markCurrent(test);
+        progress.yield();
+    };
+
+    beginTest(1);
+    for (int i = 0; i < kMatrixSize; ++i) {
+        for (int j = 0; j < kMatrixSize; ++j)
+            a[i][j] = static_cast<double>(services.random()) * 1000000;
+    }
+    result.steps[0] = detail::matrixAddition(services, m, a, b, count);
+    beginTest(2);
+    result.steps[1] = detail::matrixMultiplication(services, m, a, count);
+    beginTest(3);
+    result.steps[2] = detail::arrayResize(services, count);
+    beginTest(4);
+    result.steps[3] = detail::complexAddition(services, count);
+    beginTest(5);
+    result.steps[4] = detail::complexMultiplication(services, count);
+    beginTest(6);
+    result.steps[5] = detail::quadratics(services, count);
     progress.ClearStatus();
 
     // Kept exact in 64 bits: no machine counts anywhere near 2^64 steps in six seconds.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "core/remote/curl_inet.h"
 
 #include "build_config.h"
+#include "core/remote/file_descriptor.h"
 
 #include <algorithm>
 #include <atomic>
@@ -83,38 +84,6 @@ public:
 
 private:
     curl_slist* m_list = nullptr;
-};
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    FileDescriptor(FileDescriptor&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept
-    {
-        reset(std::exchange(other.m_fd, -1));
-        return *this;
-    }
-    ~FileDescriptor() { close(); }
-    int get() const { return m_fd; }
-    void reset(int fd)
-    {
-        close();
-        m_fd = fd;
-    }
-    bool close()
-    {
-        if (m_fd < 0)
-            return true;
-        int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc == 0;
-    }
-
-private:
-    int m_fd = -1;
 };
 
 // Creates a new file beside target for a download to go into and sets path to
@@ -293,57 +262,8 @@ std::optional<Command> parseCommand(const std::string& operation)
     return command;
 }
 
-// Folder commands, named as the old Internet Transfer Control names them: "MKDIR name",
-// "RMDIR name", "RENAME old new" and "DIR name". Each becomes raw FTP commands on one
-// connection; names are relative to the account's starting folder and hold no spaces.
-} // namespace
-
-struct FolderCommand {
-    enum class Verb { MkDir, RmDir, Rename, Dir } verb;
-    std::string name;
-    std::string newName;
-};
-
-namespace {
-
-std::optional<FolderCommand> parseFolderCommand(const std::string& operation)
-{
-    std::vector<std::string> words;
-    std::size_t start = 0;
-    while (start <= operation.size()) {
-        std::size_t space = operation.find(' ', start);
-        words.push_back(
-            operation.substr(start, space == std::string::npos ? std::string::npos : space - start));
-        if (space == std::string::npos)
-            break;
-        start = space + 1;
-    }
-    std::string verb = words.front();
-    for (char& c : verb)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        if (!isSafeRemoteName(words[i]))
-            return std::nullopt;
-    }
-    if (verb == "RENAME")
-        return words.size() == 3
-            ? std::optional<FolderCommand>({ FolderCommand::Verb::Rename, words[1], words[2] })
-            : std::nullopt;
-    if (words.size() != 2)
-        return std::nullopt;
-    if (verb == "MKDIR")
-        return FolderCommand { FolderCommand::Verb::MkDir, words[1], {} };
-    if (verb == "RMDIR")
-        return FolderCommand { FolderCommand::Verb::RmDir, words[1], {} };
-    if (verb == "DIR")
-        return FolderCommand { FolderCommand::Verb::Dir, words[1], {} };
-    return std::nullopt;
-}
-
 // A listing longer than this is no folder of submitters' names: someone is filling it.
 constexpr std::size_t kMaxListingBytes = 256 * 1024;
-// OpenURL keeps the body in memory; the shared file is never near this size.
-constexpr std::uint64_t kMaxBodyBytes = 512ull << 20;
 // An error page's start is kept to tell "no such file yet" from the file.
 constexpr std::size_t kMaxErrorBody = 4096;
 constexpr long kMaxRedirects = 5;
@@ -503,7 +423,7 @@ size_t readSource(char* buffer, size_t size, size_t count, void* target)
 // What the worker needs to carry out one command; everything local that can fail at
 // once (opening the file to send, making the temporary download file) is done before.
 struct Request {
-    enum class Kind { Http, Fetch, Put, Store, Get, Delete, Commands, Dir } kind = Kind::Http;
+    enum class Kind { Http, Fetch, Put, Store, Get, Commands, Dir } kind = Kind::Http;
     std::string url;
     std::string ftpBase;
     std::string userName;
@@ -518,8 +438,8 @@ struct Request {
     FileDescriptor download;
     std::string downloadTemporary;
     std::string downloadTarget;
-    std::vector<std::string> commands; // Kind::Commands: sent in order, the first refusal ends them
-    bool tolerant = false; // Kind::Commands: refusals are read from the replies, the session lives on
+    std::vector<std::string> commands; // Kind::Commands: sent in order
+    bool tolerant = false; // Kind::Commands: every one is sent, refusals are read from the replies
     FetchRequest fetch; // Kind::Fetch
     std::chrono::milliseconds connectTimeout {};
     std::chrono::milliseconds overallTimeout {};
@@ -805,7 +725,7 @@ void runTransfer(Request request, Job& job)
         SList postQuote;
         int downloadFd = request.download.get();
         BoundedString bounded { &body,
-            request.kind == Request::Kind::Dir ? kMaxListingBytes : kMaxBodyBytes };
+            request.kind == Request::Kind::Dir ? kMaxListingBytes : kMaxTransferBytes };
         FetchSink sink { e, &request.fetch, &fetched };
         curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
         switch (request.kind) {
@@ -849,11 +769,6 @@ void runTransfer(Request request, Job& job)
             curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeToDescriptor);
             curl_easy_setopt(e, CURLOPT_WRITEDATA, &downloadFd);
             break;
-        case Request::Kind::Delete:
-            quote.append("DELE " + request.remote);
-            curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
-            curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-            break;
         case Request::Kind::Commands:
             // "*": libcurl goes on after a refusal instead of dropping the session.
             for (const std::string& command : request.commands)
@@ -880,7 +795,7 @@ void runTransfer(Request request, Job& job)
                 request.kind == Request::Kind::Dir
                     ? "The results host's folder listing is longer than "
                         + std::to_string(kMaxListingBytes / 1024) + " KiB"
-                    : "The download is larger than " + std::to_string(kMaxBodyBytes >> 20) + " MiB");
+                    : "The download is larger than " + std::to_string(kMaxTransferBytes >> 20) + " MiB");
         if (request.kind == Request::Kind::Fetch) {
             long status = 0;
             curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
@@ -1107,8 +1022,6 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
         d->outcome = failure(TransferStatus::OtherError, "Cannot create a transfer");
         return false;
     }
-    if (std::optional<FolderCommand> folder = parseFolderCommand(operation))
-        return executeFolderCommand(url, *folder, escaper.get());
     const std::optional<Command> command = parseCommand(operation);
     if (!command) {
         d->outcome = failure(TransferStatus::CommandFailed, "Not a command this control runs: " + operation);
@@ -1146,34 +1059,9 @@ bool CurlInet::Execute(const std::string& url, const std::string& operation)
         break;
     }
     case Command::Verb::Delete:
-        request.kind = Request::Kind::Delete;
+        request.kind = Request::Kind::Commands;
         request.url = request.ftpBase;
-        break;
-    }
-    d->begin(std::move(request));
-    return true;
-}
-
-bool CurlInet::executeFolderCommand(const std::string& url, const FolderCommand& command, void* escaper)
-{
-    Request request;
-    request.ftpBase = d->ftpBase(url);
-    request.url = request.ftpBase;
-    request.kind = Request::Kind::Commands;
-    switch (command.verb) {
-    case FolderCommand::Verb::MkDir:
-        request.commands = { "MKD " + command.name };
-        break;
-    case FolderCommand::Verb::RmDir:
-        request.commands = { "RMD " + command.name };
-        break;
-    case FolderCommand::Verb::Rename:
-        request.commands = { "RNFR " + command.name, "RNTO " + command.newName };
-        break;
-    case FolderCommand::Verb::Dir:
-        // Names only (NLST); the trailing "/" makes libcurl list the folder rather than fetch a file.
-        request.kind = Request::Kind::Dir;
-        request.url = request.ftpBase + escapePath(static_cast<CURL*>(escaper), command.name) + "/";
+        request.commands = { "DELE " + command->remote };
         break;
     }
     d->begin(std::move(request));
@@ -1238,15 +1126,23 @@ bool CurlInet::store(const std::string& remote, UploadSource source, UploadMode 
     request.url = request.ftpBase + escapePath(escaper.get(), remote);
     request.mode = mode;
     request.restAt = restAt;
-    if (!source.path.empty() && source.length > 0) {
-        request.source.file = std::fopen(source.path.c_str(), "rb");
+    if ((source.fd >= 0 || !source.path.empty()) && source.length > 0) {
+        if (source.fd >= 0) {
+            const int own = ::fcntl(source.fd, F_DUPFD_CLOEXEC, 0);
+            request.source.file = own >= 0 ? ::fdopen(own, "rb") : nullptr;
+            if (own >= 0 && !request.source.file)
+                ::close(own);
+        } else {
+            request.source.file = std::fopen(source.path.c_str(), "rb");
+        }
         if (request.source.file
             && ::fseeko(request.source.file, static_cast<off_t>(source.offset), SEEK_SET) != 0) {
             std::fclose(request.source.file);
             request.source.file = nullptr;
         }
         if (!request.source.file) {
-            d->outcome = failure(TransferStatus::LocalFileError, systemError("Cannot read", source.path));
+            d->outcome = failure(TransferStatus::LocalFileError,
+                systemError("Cannot read", source.path.empty() ? "the local copy" : source.path));
             return false;
         }
         request.source.fileLeft = source.length;

@@ -12,22 +12,6 @@
 
 namespace vantrel {
 
-struct FolderCommand;
-
-// What an upload sends: `length` bytes of a local file from `offset` on (none when path
-// is empty), then `tail`. The file is read as it is sent, so no copy is made in memory.
-struct UploadSource {
-    std::string path = {};
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-    std::string tail = {};
-};
-
-enum class UploadMode {
-    Store, // STOR: the remote file becomes the bytes sent (at restAt, without cutting it short)
-    Append, // APPE: the bytes are added at the remote file's end
-};
-
 // An HTTP download into an open file. With `range`, asks for the bytes from `from` on
 // (a Range request) and takes only a 206 answer; without, takes only a 200. The body must
 // begin with `expect`, which is checked and not written; the rest is written to fd. More
@@ -96,29 +80,18 @@ public:
     // A transfer slower than bytesPerSecond for `time` is ended as timed out; 0 turns it off.
     void setLowSpeedLimit(long bytesPerSecond, std::chrono::seconds time);
 
-    // The names a "DIR name" command or list() listed, one a line as the server sent them
-    // (some servers put the folder's name before each); valid until the next request.
-    const std::string& listing() const;
-
-    // Like Execute, these start an FTP request on the server set through URL and return;
-    // false when it could not even start (outcome() tells why).
-    // Raw commands in order; the first refusal ends them.
-    bool quote(std::vector<std::string> commands);
-    // NLST of a folder ("" for the starting folder); at most 256 KiB of names.
-    bool list(const std::string& folder);
-    // Sends source to remote, directly (no temporary name): STOR at restAt, or APPE.
-    bool store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0);
-    // Every reply line the server sent during the last FTP request, as sent.
-    const std::vector<std::string>& replies() const;
+    bool quote(std::vector<std::string> commands) override;
+    // At most 256 KiB of names.
+    bool list(const std::string& folder) override;
+    bool store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0) override;
+    const std::vector<std::string>& replies() const override;
+    const std::string& listing() const override;
 
     // Starts an HTTP download into a file (see FetchRequest); poll StillExecuting.
     bool fetch(FetchRequest request);
     const FetchResult& fetched() const;
 
 private:
-    // escaper: the libcurl handle Execute made for escaping names (CURL*, kept out of this header).
-    bool executeFolderCommand(const std::string& url, const FolderCommand& command, void* escaper);
-
     struct Private;
     std::unique_ptr<Private> d;
 };

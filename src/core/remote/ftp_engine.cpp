@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 namespace vantrel {
 
@@ -251,19 +252,30 @@ const std::string& clsFTPEngine::tempPath() const
     return sTempPath;
 }
 
-// Starts one command on the control and waits for it; a command the control
-// reports as failed fails the operation.
+// Starts one of the Part's file commands on the control and waits for it; a command
+// the control reports as failed fails the operation.
 bool clsFTPEngine::runCommand(const std::string& command)
 {
+    const bool wait = std::exchange(m_bWaitForCommands, true);
+    const bool done = runRequest(command, [&](InetControl& inet) { return inet.Execute({}, command); });
+    m_bWaitForCommands = wait;
+    return done;
+}
+
+bool clsFTPEngine::runRequest(const std::string& what, const std::function<bool(InetControl&)>& start)
+{
+    m_errorString.clear();
     if (!objInet)
         return fail("No transfer control is set");
-    if (!objInet->Execute({}, command))
-        return fail(command + ": " + objInet->outcome().text);
+    if (!start(*objInet))
+        return fail(what + ": " + objInet->outcome().text);
+    if (!m_bWaitForCommands)
+        return true;
     if (!WaitForInet())
         return false;
     const TransferOutcome& outcome = objInet->outcome();
     if (!outcome.ok())
-        return fail(command + ": " + (outcome.text.empty() ? "failed" : outcome.text));
+        return fail(what + ": " + (outcome.text.empty() ? "failed" : outcome.text));
     return true;
 }
 

@@ -11,7 +11,8 @@
 namespace vantrel {
 
 // Logs on to the results host's FTP account through an InetControl and runs
-// file commands on the current remote file, one at a time, waiting for each.
+// file commands on the current remote file, and the requests of the submission's
+// protocol, one at a time, waiting for each (unless told not to wait).
 // The account password is held enciphered and deciphered only at logon.
 class clsFTPEngine {
 public:
@@ -39,6 +40,29 @@ public:
     bool AppendData(const std::vector<std::string>& sDataArray);
     bool WaitForInet();
 
+    // The submission's protocol. Each request starts on the control and then waits like the
+    // file commands do; false when it could not start or, when waiting, failed: Outcome() says why.
+    // Without waiting the caller polls StillExecuting() and reads Outcome() once it is false.
+    void SetWaitForCommands(bool bWait);
+    bool StillExecuting();
+    bool MakeFolder(const std::string& sName);
+    bool RemoveFolder(const std::string& sName);
+    bool DeleteFile(const std::string& sName);
+    bool RenameFile(const std::string& sFrom, const std::string& sTo);
+    // NLST ("" is the starting folder); the names in Listing().
+    bool ListFolder(const std::string& sFolder);
+    // The file's size, "213 n" in Replies(); a missing file is refused with 550.
+    bool AskSize(const std::string& sName);
+    // FEAT: the server's extensions, one a line in Replies().
+    bool AskFeatures();
+    // Every command is sent, even after a refusal; Outcome() is the first refusal.
+    bool SendCommands(const std::vector<std::string>& sCommands);
+    bool StoreFile(const std::string& sName, UploadSource source, std::uint64_t restAt = 0);
+    bool AppendFile(const std::string& sName, UploadSource source);
+    const TransferOutcome& Outcome() const;
+    const std::vector<std::string>& Replies() const;
+    const std::string& Listing() const;
+
     // Why the last operation that returned false failed. sDownloadWithData, which
     // returns its text whatever happened, leaves it empty only when all went well.
     const std::string& errorString() const;
@@ -47,6 +71,7 @@ public:
 
 private:
     bool runCommand(const std::string& command);
+    bool runRequest(const std::string& what, const std::function<bool(InetControl&)>& start);
     bool fail(std::string why) const;
     std::string scratchFile() const;
 
@@ -59,6 +84,7 @@ private:
     std::string sCurFTPFile;
     std::function<void()> m_yield;
     mutable std::string m_errorString;
+    bool m_bWaitForCommands = true;
 };
 
 } // namespace vantrel

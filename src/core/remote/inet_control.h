@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vantrel {
 
@@ -29,15 +30,33 @@ struct TransferOutcome {
     bool ok() const { return status == TransferStatus::Ok; }
 };
 
+// No body the control keeps or writes is larger: the shared results file never comes near it.
+inline constexpr std::uint64_t kMaxTransferBytes = 512ull << 20;
+
+// What an upload sends: `length` bytes of a local file from `offset` on (none when neither
+// path nor fd is given), then `tail`. The file is read as it is sent, so no copy is made in
+// memory. An open fd is read in place of path: what it holds cannot be swapped meanwhile.
+struct UploadSource {
+    std::string path = {};
+    int fd = -1;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::string tail = {};
+};
+
+enum class UploadMode {
+    Store, // STOR: the remote file becomes the bytes sent (at restAt, without cutting it short)
+    Append, // APPE: the bytes are added at the remote file's end
+};
+
 inline constexpr std::int32_t kProtocolHttp = 4;
 inline constexpr std::int32_t kProtocolFtp = 2;
 inline constexpr int kByteArray = 1;
 
 // The Internet transfer control the windows and the FTP engine call: an HTTP
-// download of a whole body, and FTP commands ("PUT local remote",
-// "GET remote local", "DELETE remote", "MKDIR name", "RMDIR name",
-// "RENAME old new", "DIR name") on a logged-on account, one at a time, with a
-// busy flag to poll.
+// download of a whole body, the file commands "PUT local remote",
+// "GET remote local" and "DELETE remote", and the requests the submission's
+// protocol needs, on a logged-on account, one at a time, with a busy flag to poll.
 class InetControl {
 public:
     virtual ~InetControl() = default;
@@ -68,8 +87,23 @@ public:
     virtual std::string UserName() const = 0;
     virtual std::string Password() const = 0;
 
-    // Outcome of the last request (OpenURL or Execute) once it has ended.
+    // Like Execute, these start an FTP request on the server set through URL and return;
+    // false when it could not even start (outcome() tells why).
+    // Raw commands in order, every one sent even after a refusal; outcome() is the first refusal.
+    virtual bool quote(std::vector<std::string> commands) = 0;
+    // NLST of a folder ("" for the starting folder).
+    virtual bool list(const std::string& folder) = 0;
+    // Sends source to remote, directly (no temporary name): STOR at restAt, or APPE.
+    virtual bool store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt = 0)
+        = 0;
+
+    // Outcome of the last request once it has ended.
     virtual const TransferOutcome& outcome() const = 0;
+    // Every reply line the server sent during the last FTP request, as sent.
+    virtual const std::vector<std::string>& replies() const = 0;
+    // The names the last list() listed, one a line as the server sent them (some servers put
+    // the folder's name before each).
+    virtual const std::string& listing() const = 0;
 };
 
 } // namespace vantrel

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/remote/results_host.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <array>
 #include <chrono>

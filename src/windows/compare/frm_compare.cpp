@@ -5,9 +5,9 @@
 #include "core/compare/results_table.h"
 #include "core/remote/curl_inet.h"
 #include "core/remote/transfer_cause.h"
+#include "core/results/local_copy.h"
+#include "core/results/results_file.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/local_copy.h"
-#include "core/submit/results_file.h"
 #include "windows/compare/results_list_model.h"
 #include "windows/compare/twip_shape.h"
 #include "windows/submit/frm_submit.h"
@@ -158,13 +158,32 @@ void frmCompare::buildControls()
     Label4->setWordWrap(true);
 
     // Created in tab order: the list, then the two buttons.
+    buildList();
+
+    cmdDownload = makeButton(this, QStringLiteral("cmdDownload"), QStringLiteral("> Download Data <"),
+        twipRect(720, 3840, 2775, 375));
+    setBold(cmdDownload);
+    connect(cmdDownload, &QPushButton::clicked, this, [this] { cmdDownload_Click(); });
+
+    cmdSubmit = makeButton(this, QStringLiteral("cmdSubmit"), QStringLiteral("Submit your results..."),
+        twipRect(3720, 3840, 2775, 375));
+    connect(cmdSubmit, &QPushButton::clicked, this, [this] { cmdSubmit_Click(); });
+
+    setTabOrder(lstCompare, cmdDownload);
+    setTabOrder(cmdDownload, cmdSubmit);
+
+    buildGraph();
+}
+
+// A report-style list: whole rows, no grid, no row numbers, never sorted.
+void frmCompare::buildList()
+{
     m_view = new ResultsView(this);
     lstCompare = m_view;
     lstCompare->setObjectName(QStringLiteral("lstCompare"));
     lstCompare->setGeometry(twipRect(120, 600, 7215, 3135));
     m_model = new ResultsListModel(lstCompare);
     lstCompare->setModel(m_model);
-    // A report-style list: whole rows, no grid, no row numbers, never sorted.
     lstCompare->setShowGrid(false);
     lstCompare->setWordWrap(false);
     lstCompare->setSortingEnabled(false);
@@ -194,19 +213,11 @@ void frmCompare::buildControls()
     // The graph follows the selection however it moves: arrows, Page Up/Down, Home/End.
     connect(lstCompare->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         [this] { lstCompare_Click(); });
+}
 
-    cmdDownload = makeButton(this, QStringLiteral("cmdDownload"), QStringLiteral("> Download Data <"),
-        twipRect(720, 3840, 2775, 375));
-    setBold(cmdDownload);
-    connect(cmdDownload, &QPushButton::clicked, this, [this] { cmdDownload_Click(); });
-
-    cmdSubmit = makeButton(this, QStringLiteral("cmdSubmit"), QStringLiteral("Submit your results..."),
-        twipRect(3720, 3840, 2775, 375));
-    connect(cmdSubmit, &QPushButton::clicked, this, [this] { cmdSubmit_Click(); });
-
-    setTabOrder(lstCompare, cmdDownload);
-    setTabOrder(cmdDownload, cmdSubmit);
-
+// The comparison graph: two bars on a common scale with their values, and the line at full length.
+void frmCompare::buildGraph()
+{
     Label3 = makeLabel(this, QStringLiteral("Label3"), QStringLiteral("Comparison Graph:"),
         twipRect(1800, 4440, 3975, 255), Qt::AlignHCenter | Qt::AlignTop);
     setBold(Label3);
@@ -283,7 +294,8 @@ void frmCompare::cmdDownload_Click()
     std::shared_ptr<CurlInet> inet = Inet1;
     QPointer<frmCompare> self(this);
     // The copy is shared with submissions, in this process and others: updateLocalCopy
-    // alone writes it, and only ever adds at its end or puts a whole new file in its place.
+    // alone writes it, and only ever adds whole records at its end or puts a whole new file
+    // in its place.
     const LocalCopyUpdate update = updateLocalCopy(*inet, m_session.resultsHost().web,
         QFile::encodeName(localCopyPath()).toStdString(), yieldOnce,
         [self] { return !self || self->m_stopDownload; });
@@ -296,7 +308,7 @@ void frmCompare::cmdDownload_Click()
         whyEmpty = updateFailure(update, inet->outcome());
     } else if (update.missing) {
         m_model->clear();
-    } else if (const QString unread = listLocalCopy(!update.replaced); !unread.isEmpty()) {
+    } else if (const QString unread = listLocalCopy(update.copy.get(), !update.replaced); !unread.isEmpty()) {
         whyEmpty = unread;
     }
     finishDownload(whyEmpty);
@@ -307,14 +319,10 @@ QString frmCompare::emptyListText() const
     return m_model->rowCount() > 0 ? QString() : m_view->emptyText();
 }
 
-QString frmCompare::listLocalCopy(bool mayAppend)
+QString frmCompare::listLocalCopy(int fd, bool mayAppend)
 {
-    const int fd = ::open(QFile::encodeName(localCopyPath()).constData(), O_RDONLY | O_CLOEXEC);
-    const int error = fd < 0 ? errno : m_model->readFile(fd, mayAppend);
-    if (fd < 0)
-        m_model->clear();
-    else
-        ::close(fd);
+    // The update's own view of the copy: another program may swap a new one in meanwhile.
+    const int error = m_model->readFile(fd, mayAppend);
     if (error == 0)
         return {};
     return QStringLiteral("The local copy could not be read: %1.")

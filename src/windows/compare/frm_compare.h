@@ -37,8 +37,6 @@ public:
 
     // Length of a full bar in twips.
     std::int32_t fullWidth() const { return FullWidth; }
-    // True while a download waits on the network.
-    bool isDownloading() const { return m_downloading; }
     ResultsListModel* listModel() const { return m_model; }
     // Why the last download listed nothing, shown in the empty list; empty while rows show.
     QString emptyListText() const;
@@ -64,12 +62,14 @@ protected:
 
 private:
     void buildControls();
+    void buildList();
+    void buildGraph();
     QString localCopyPath() const;
     // Puts two thirds of a (self-sized) value label left of its bar's right end.
     void placeValueLabel(QLabel* label, const TwipShape* bar);
-    // Lists the local copy's records; only those after the listed ones when mayAppend and
-    // the copy continues what was listed. Returns why it could not be read, else empty.
-    QString listLocalCopy(bool mayAppend);
+    // Lists the records of the local copy open as fd; only those after the listed ones when
+    // mayAppend and the copy continues what was listed. Returns why it could not be read, else empty.
+    QString listLocalCopy(int fd, bool mayAppend);
     void finishDownload(const QString& whyEmpty);
 
     Session& m_session;

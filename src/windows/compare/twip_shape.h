@@ -15,9 +15,7 @@ public:
         QWidget* parent = nullptr);
 
     float twipLeft() const { return m_left; }
-    float twipTop() const { return m_top; }
     float twipWidth() const { return m_width; }
-    float twipHeight() const { return m_height; }
     void setTwipWidth(float width);
 
 protected:

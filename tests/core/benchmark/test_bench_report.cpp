@@ -3,7 +3,7 @@
 #include "core/benchmark/bench_report.h"
 #include "core/benchmark/benchmark_loop.h"
 #include "core/benchmark/core_choice.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 #include "results_host_process.h"
 #include "temp_dir.h"
 

@@ -301,52 +301,6 @@ TEST(CurlInetWaiting, OpenUrlKeepsYieldingWhileASlowBodyArrives)
     EXPECT_GT(yields, 5);
 }
 
-// The folder commands the submitters exclude each other with, and the one rule they rest
-// on: a folder renamed onto a folder that holds a file fails, onto an empty one succeeds.
-TEST_F(CurlInetHost, FolderCommands)
-{
-    CurlInet inet;
-    logOn(inet, *s_host);
-    const std::string root = s_host->root();
-    auto listed = [&] {
-        std::string names = inet.listing();
-        std::erase(names, '\r');
-        return names;
-    };
-
-    ASSERT_TRUE(run(inet, "MKDIR claim-a").ok());
-    writeFile(root + "claim-a/hb-a-0", "a");
-    ASSERT_TRUE(run(inet, "RENAME claim-a lock").ok());
-    EXPECT_EQ(filesIn(root + "lock"), std::vector<std::string> { "hb-a-0" });
-
-    ASSERT_TRUE(run(inet, "DIR lock").ok());
-    EXPECT_EQ(listed(), "hb-a-0\n");
-
-    ASSERT_TRUE(run(inet, "mkdir claim-b").ok());
-    writeFile(root + "claim-b/hb-b-0", "b");
-    const TransferOutcome taken = run(inet, "RENAME claim-b lock");
-    EXPECT_EQ(taken.status, TransferStatus::CommandFailed);
-    EXPECT_EQ(taken.ftpReply, 550);
-    EXPECT_EQ(filesIn(root + "lock"), std::vector<std::string> { "hb-a-0" });
-
-    ASSERT_TRUE(run(inet, "RENAME lock/hb-a-0 lock/hb-a-1").ok());
-    EXPECT_EQ(run(inet, "RENAME lock/hb-a-0 lock/hb-a-2").ftpReply, 550);
-    EXPECT_EQ(run(inet, "RMDIR lock").status, TransferStatus::CommandFailed);
-    ASSERT_TRUE(run(inet, "DELETE lock/hb-a-1").ok());
-    ASSERT_TRUE(run(inet, "DIR lock").ok());
-    EXPECT_EQ(listed(), "");
-    ASSERT_TRUE(run(inet, "RENAME claim-b lock").ok());
-    EXPECT_EQ(filesIn(root + "lock"), std::vector<std::string> { "hb-b-0" });
-
-    ASSERT_TRUE(run(inet, "DELETE lock/hb-b-0").ok());
-    ASSERT_TRUE(run(inet, "RMDIR lock").ok());
-    EXPECT_EQ(run(inet, "DIR lock").status, TransferStatus::CommandFailed);
-    EXPECT_TRUE(filesIn(root).empty());
-
-    for (const char* bad : { "MKDIR", "MKDIR a b", "RENAME a", "RMDIR a\r\nDELE x" })
-        EXPECT_FALSE(inet.Execute({}, bad)) << bad;
-}
-
 // A host refusing for a reason of its own, here too many sessions from one address: its
 // words reach the user, a 4xx reply as much as a 5xx one.
 TEST(CurlInetOutcome, ATemporaryRefusalIsQuoted)

@@ -64,7 +64,22 @@ public:
     std::string URL() const override { return {}; }
     std::string UserName() const override { return {}; }
     std::string Password() const override { return {}; }
+    bool quote(std::vector<std::string> commands) override
+    {
+        std::string joined;
+        for (const std::string& command : commands)
+            joined += (joined.empty() ? "" : ", ") + command;
+        return request("quote(" + joined + ")");
+    }
+    bool list(const std::string& folder) override { return request("list(" + folder + ")"); }
+    bool store(const std::string& remote, UploadSource source, UploadMode mode, std::uint64_t restAt) override
+    {
+        return request(std::string(mode == UploadMode::Append ? "append(" : "store(") + remote + ", "
+            + source.tail + ", " + std::to_string(restAt) + ")");
+    }
     const TransferOutcome& outcome() const override { return m_outcome; }
+    const std::vector<std::string>& replies() const override { return m_replies; }
+    const std::string& listing() const override { return m_listing; }
 
     std::vector<std::string> executed() const
     {
@@ -76,7 +91,17 @@ public:
     }
 
 private:
+    bool request(const std::string& call)
+    {
+        calls.push_back(call);
+        m_outcome = result;
+        pendingReadings = busyReadings;
+        return true;
+    }
+
     TransferOutcome m_outcome;
+    std::vector<std::string> m_replies;
+    std::string m_listing;
 };
 
 class EngineTest : public ::testing::Test {
@@ -119,6 +144,30 @@ TEST_F(EngineTest, CommandTextsCharacterForCharacter)
             "Execute(, DELETE compare.zip)",
             "Execute(, GET compare.zip " + local + ")",
         }));
+}
+
+// The protocol's requests, each waited for like a file command, or left running when asked.
+TEST_F(EngineTest, ProtocolRequestsWaitUnlessToldNotTo)
+{
+    m_inet->busyReadings = 1;
+    EXPECT_TRUE(m_engine->RenameFile("claim-a", "lock"));
+    EXPECT_TRUE(m_engine->AskSize("compare.zip"));
+    EXPECT_TRUE(m_engine->AppendFile("compare.zip", { .tail = "rec" }));
+    EXPECT_TRUE(m_engine->StoreFile("q/t/next", { .tail = "x" }, 7));
+    EXPECT_EQ(m_inet->calls,
+        (std::vector<std::string> { "quote(RNFR claim-a, RNTO lock)", "StillExecuting", "StillExecuting",
+            "quote(TYPE I, SIZE compare.zip)", "StillExecuting", "StillExecuting", "append(compare.zip, rec, 0)",
+            "StillExecuting", "StillExecuting", "store(q/t/next, x, 7)", "StillExecuting", "StillExecuting" }));
+    m_inet->calls.clear();
+    m_engine->SetWaitForCommands(false);
+    EXPECT_TRUE(m_engine->ListFolder("lock"));
+    EXPECT_EQ(m_inet->calls, std::vector<std::string> { "list(lock)" });
+    EXPECT_TRUE(m_engine->StillExecuting());
+    EXPECT_FALSE(m_engine->StillExecuting());
+    m_inet->result = { TransferStatus::CommandFailed, 0, "550 gone", 550, "550 gone" };
+    m_engine->SetWaitForCommands(true);
+    EXPECT_FALSE(m_engine->DeleteFile("lock/hb-a-1"));
+    EXPECT_EQ(m_engine->Outcome().ftpReply, 550);
 }
 
 TEST_F(EngineTest, LogonSetsTheFourPropertiesInOrderEachTime)

@@ -58,6 +58,50 @@ TEST_F(EngineHost, UploadDownloadAndDelete)
     EXPECT_FALSE(client.engine.DeleteCurFile());
 }
 
+// The requests the submitters exclude each other with, and the one rule they rest on: a
+// folder renamed onto a folder that holds a file fails, onto an empty one succeeds.
+TEST_F(EngineHost, FolderRequests)
+{
+    Client client(*s_host);
+    clsFTPEngine& ftp = client.engine;
+    const std::string root = s_host->root();
+    auto listed = [&] {
+        std::string names = ftp.Listing();
+        std::erase(names, '\r');
+        return names;
+    };
+
+    ASSERT_TRUE(ftp.MakeFolder("claim-a"));
+    writeFile(root + "claim-a/hb-a-0", "a");
+    ASSERT_TRUE(ftp.RenameFile("claim-a", "lock"));
+    ASSERT_TRUE(ftp.ListFolder("lock"));
+    EXPECT_EQ(listed(), "hb-a-0\n");
+
+    ASSERT_TRUE(ftp.MakeFolder("claim-b"));
+    writeFile(root + "claim-b/hb-b-0", "b");
+    EXPECT_FALSE(ftp.RenameFile("claim-b", "lock"));
+    EXPECT_EQ(ftp.Outcome().ftpReply, 550);
+    ASSERT_TRUE(ftp.ListFolder("lock"));
+    EXPECT_EQ(listed(), "hb-a-0\n");
+
+    ASSERT_TRUE(ftp.RenameFile("lock/hb-a-0", "lock/hb-a-1"));
+    EXPECT_FALSE(ftp.RenameFile("lock/hb-a-0", "lock/hb-a-2"));
+    EXPECT_EQ(ftp.Outcome().ftpReply, 550);
+    EXPECT_FALSE(ftp.RemoveFolder("lock"));
+    ASSERT_TRUE(ftp.DeleteFile("lock/hb-a-1"));
+    ASSERT_TRUE(ftp.ListFolder("lock"));
+    EXPECT_EQ(listed(), "");
+    ASSERT_TRUE(ftp.RenameFile("claim-b", "lock"));
+    ASSERT_TRUE(ftp.ListFolder("lock"));
+    EXPECT_EQ(listed(), "hb-b-0\n");
+
+    ASSERT_TRUE(ftp.DeleteFile("lock/hb-b-0"));
+    ASSERT_TRUE(ftp.RemoveFolder("lock"));
+    EXPECT_FALSE(ftp.ListFolder("lock"));
+    EXPECT_TRUE(std::filesystem::is_empty(root));
+    EXPECT_FALSE(ftp.MakeFolder("a\r\nDELE x"));
+}
+
 TEST_F(EngineHost, CreateCurFileEmptiesTheRemoteFile)
 {
     writeFile(remote(), kRecords);

@@ -10,7 +10,7 @@
 #include "core/remote/ftp_engine.h"
 #include "core/remote/transfer_cause.h"
 #include "core/submit/ftp_account.h"
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 #include "core/submit/submission.h"
 #include "ftp_control_proxy.h"
 #include "results_host_process.h"
@@ -448,19 +448,28 @@ TEST_F(PublicHost, EightSubmittersAtOnceLoseNoRecord)
 // A holder paused while its rename over compare.zip is on the way (its clock sees the
 // pause), or earlier in its turn with a clock that does not: the next holder takes the turn
 // over and appends; the first one's late commit must fail on the plain server too, and no
-// one is told "Thanks" for a record the file does not hold.
+// one is told "Thanks" for a record the file does not hold. Also a submitter paused once its
+// file is staged, while another program of the same user, sharing its local copy, submits.
 TEST_F(PublicHost, APausedHolderCannotCommitOverTheNextTurn)
 {
     const int ftpPort = std::stoi(s_host->host().ftp.substr(s_host->host().ftp.rfind(':') + 1));
-    for (const auto& [held, skewed] :
-        { std::pair { "^RNTO compare\\.zip", false }, { "^SIZE compare\\.zip", true } }) {
+    struct Case {
+        const char* held;
+        bool skewed;
+        bool sharedCopy;
+    };
+    for (const auto& [held, skewed, sharedCopy] : { Case { "^RNTO compare\\.zip", false, false },
+             Case { "^SIZE compare\\.zip", true, false }, Case { "^NLST", false, true } }) {
         SCOPED_TRACE(held);
-        std::filesystem::remove(sharedFile());
+        writeFile(sharedFile(), EncodeResultRecord(record("earlier", 1)));
+        std::filesystem::remove(m_local.file("compare.zip"));
         FtpControlProxy proxy(ftpPort);
         proxy.holdOnce(held);
         std::vector<std::string> flags { "--stale-ms", "1500" };
         if (skewed)
             flags.push_back("--skewed-clock");
+        if (sharedCopy)
+            flags.insert(flags.end(), { "--copy", m_local.file("compare.zip") });
         const pid_t paused = startWorker(
             SUBMIT_WORKER, { s_host->host().web, proxy.address() }, "paused", 1, m_local.file("a"), flags);
         ASSERT_TRUE(proxy.waitHeld(20s)) << readFile(m_local.file("a"));
@@ -475,6 +484,7 @@ TEST_F(PublicHost, APausedHolderCannotCommitOverTheNextTurn)
         std::map<std::string, int> seen;
         for (const ResultRecord& entry : DecodeResultRecords(readFile(sharedFile())))
             ++seen[entry.name];
+        EXPECT_EQ(seen["earlier"], 1);
         EXPECT_EQ(seen["next"], 1);
         EXPECT_EQ(seen["paused"], 1) << readFile(m_local.file("a"));
         EXPECT_EQ(filesIn(s_host->results() + "/"), std::vector<std::string> { "compare.zip" });

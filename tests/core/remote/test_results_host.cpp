@@ -136,8 +136,8 @@ TEST(ResultsHost, StopRefusesConnectionsAndStartServesTheSameFolderAgain)
     EXPECT_FALSE(host.running());
     EXPECT_EQ(host.host().web, before.web);
     EXPECT_EQ(fetch(web(host, "/vantrel/COMPARE.ZIP")).code, CURLE_COULDNT_CONNECT);
+    // On ports of its own: a restart never waits for the old ones to be free.
     host.start();
     EXPECT_TRUE(host.running());
-    EXPECT_EQ(host.host().ftp, before.ftp);
     EXPECT_EQ(fetch(web(host, "/vantrel/COMPARE.ZIP")).body, kContent);
 }

@@ -7,6 +7,8 @@
 //   --skewed-clock       its clock leaves out any time the process was stopped, as a
 //                        clock does across a suspend
 //   --plain              stage and rename the whole file, as on a plain FTP host
+//   --copy PATH          keep the local copy there (shared with other programs) instead of
+//                        a private one
 // Prints "submitted NAME I" or "failed NAME I: cause" for each record, at once.
 #include "core/submit/submission.h"
 
@@ -87,6 +89,8 @@ int main(int argc, char** argv)
             skewed = new SkewedClock;
         else if (flag == "--plain")
             options.plainHost = true;
+        else if (flag == "--copy" && i + 1 < argc)
+            options.localCopyPath = argv[++i];
     }
     if (skewed)
         options.timing.clock = [skewed] { return skewed->now(); };

@@ -321,3 +321,61 @@ TEST_F(Submission, ALockHeldAgainstEveryoneIsTakenOver)
     beating.join();
     EXPECT_EQ(recordsAfterEarlier(host).size(), 2u);
 }
+
+// Faults of the transfer or of the host: the shared file stays as it was, the local copy as it
+// was or a clean prefix of the host's file, and the submitter is told why.
+struct FaultCase {
+    const char* name;
+    const char* fault; // a host fault, or what the test does to the host
+    const char* cause; // a part of what the submitter is told
+};
+
+class TransportFault : public Submission, public ::testing::WithParamInterface<FaultCase> { };
+
+TEST_P(TransportFault, LeavesTheFileAndTheCopyAlone)
+{
+    const std::string fault = GetParam().fault;
+    ResultsHostOptions options;
+    if (fault == "read-only")
+        options.readOnly = true;
+    else if (fault == "password")
+        options.password = "not-the-programs-password";
+    else if (fault.rfind("http-", 0) == 0 || fault == "lose-upload")
+        options.fault = fault;
+    ResultsHostProcess host(options);
+    std::string shared = kEarlier;
+    if (fault == "html-page")
+        shared = "<!DOCTYPE html><html><head><title>Sign in</title></head></html>";
+    else if (fault == "cut-record" || fault == "shorter-than-copy")
+        shared = kEarlier.substr(0, kEarlier.size() - 3);
+    else if (fault == "http-cut")
+        shared = kEarlier + kEarlier + kEarlier; // the cut comes after the part that proves the copy
+    writeFile(host.sharedFile(), shared);
+    // A good local copy, which nothing the host sends may spoil.
+    const std::string copyBefore
+        = fault == "shorter-than-copy" ? kEarlier : kEarlier.substr(0, ResultRecordLength(kEarlier));
+    const std::string copy = m_logs.file("compare.zip");
+    writeFile(copy, copyBefore);
+    if (fault == "stopped")
+        host.stop();
+
+    const SubmitResult result = submitResult({ "Ann", "ann@example.org", "Win 98", "K6-2 350", 1 },
+        { .host = host.host(), .localCopyPath = copy });
+    EXPECT_EQ(result.status, SubmitStatus::Failed);
+    EXPECT_NE(result.cause.find(GetParam().cause), std::string::npos) << result.cause;
+    EXPECT_EQ(readFile(host.sharedFile()), shared);
+    const std::string after = readFile(copy);
+    EXPECT_TRUE(after == copyBefore || (IsWholeRecordRun(after) && shared.starts_with(after)))
+        << after.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, TransportFault,
+    ::testing::Values(FaultCase { "HostStopped", "stopped", "could not be downloaded" },
+        FaultCase { "Http500", "http-500", "500" }, FaultCase { "BodyCutShort", "http-cut", "cut short" },
+        FaultCase { "FolderNotWritable", "read-only", "refused" },
+        FaultCase { "WrongPassword", "password", "refused the logon" },
+        FaultCase { "APageInPlaceOfTheFile", "html-page", "damaged" },
+        FaultCase { "FileEndsInACutRecord", "cut-record", "damaged" },
+        FaultCase { "FileShorterThanTheCopy", "shorter-than-copy", "damaged" },
+        FaultCase { "HostLosesTheUpload", "lose-upload", "did not hold your record" }),
+    [](const auto& info) { return info.param.name; });

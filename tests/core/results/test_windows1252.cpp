@@ -1,4 +1,4 @@
-#include "core/submit/windows1252.h"
+#include "core/results/windows1252.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/submit/results_file.h"
+#include "core/results/results_file.h"
 
 #include <bit>
 #include <cerrno>

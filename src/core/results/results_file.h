@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/submit/windows1252.h"
+#include "core/results/windows1252.h"
 
 #include <optional>
 #include <string>

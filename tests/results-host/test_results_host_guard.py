@@ -2,6 +2,7 @@
 
 Run by ctest with /usr/bin/python3; starts tools/results-host on free loopback ports with temporary folders."""
 
+import ctypes
 import ftplib
 import os
 import re
@@ -10,6 +11,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 import urllib.request
@@ -285,6 +287,70 @@ class LimitsTest(unittest.TestCase):
             self.assertIn("TIMEOUT 127.0.0.1:", log)
         finally:
             host.close()
+
+
+class FullDiskTest(unittest.TestCase):
+    """The data and history folders on a 1 MiB tmpfs, in a mount namespace of this test's own."""
+
+    def setUp(self):
+        libc = ctypes.CDLL(None, use_errno=True)
+        if libc.unshare(0x00020000) != 0:  # CLONE_NEWNS
+            self.skipTest("no mount namespace of its own (not root): %s" % os.strerror(ctypes.get_errno()))
+        subprocess.run(["mount", "--make-rprivate", "/"], check=True)
+        self.folder = tempfile.mkdtemp(prefix="results-host-full-")
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.folder], check=True)
+        self.addCleanup(shutil.rmtree, self.folder, ignore_errors=True)
+        self.addCleanup(subprocess.run, ["umount", "--lazy", self.folder])
+        self.filler = os.path.join(self.folder, "filler")
+
+    def fill(self, leave_pages=0):
+        """Fills the disk to the byte, then frees leave_pages whole pages."""
+        fd = os.open(self.filler, os.O_WRONLY | os.O_CREAT | os.O_APPEND)
+        for size in (1 << 16, 4096, 64, 1):
+            try:
+                while os.write(fd, b"x" * size) == size:
+                    pass
+            except OSError:
+                pass
+        pages = -(-os.fstat(fd).st_size // 4096)
+        os.ftruncate(fd, max(0, (pages - leave_pages) * 4096 if leave_pages else os.fstat(fd).st_size))
+        os.close(fd)
+
+    def test_every_upload_is_answered_and_the_history_stays_whole(self):
+        host = Host(folder=self.folder)
+        self.addCleanup(host.stop)
+        ftp = host.connect()
+        self.addCleanup(ftp.close)
+        claim(ftp, "a1")
+        store(ftp, "compare.zip", TWO, "APPE")
+        log_path = os.path.join(host.history, "compare.zip-lengths.log")
+
+        def refused_as_full(data):
+            with self.assertRaises(ftplib.error_temp) as refused:
+                store(ftp, "compare.zip", data, "APPE")
+            self.assertTrue(str(refused.exception).startswith("452 Refused: "), refused.exception)
+            self.assertEqual(host.content(), TWO)
+            self.assertEqual(host.lengths(), [len(TWO)])
+
+        # Full to the byte: even the upload's first block cannot be written.
+        self.fill()
+        refused_as_full(record("Late"))
+        # One page free, taken by the upload; the record fits in the file's last page, but only the start of
+        # the log's line fits in the log's.
+        with open(log_path, "ab") as log:
+            log.write(b" " * ((-os.path.getsize(log_path) - 21) % 4096) + b"\n")
+        with open(log_path, "rb") as log:
+            before = log.read()
+        os.remove(self.filler)
+        self.fill(leave_pages=1)
+        refused_as_full(record("Late"))
+        with open(log_path, "rb") as log:
+            self.assertEqual(log.read(), before)  # no line cut short
+
+        os.remove(self.filler)
+        self.assertRegex(store(ftp, "compare.zip", record("After"), "APPE"), r"^226 ")
+        self.assertEqual(host.lengths(), [len(TWO), len(TWO + record("After"))])
+        self.assertIn(" %d " % len(TWO + record("After")), host.run("--versions").stdout)
 
 
 class CommandLineTest(unittest.TestCase):

@@ -5,25 +5,26 @@ import http.client
 import io
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 
-HOST_TOOL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "results-host")
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+HOST_TOOL = os.path.join(TOOLS, "results-host")
 PASSWORD = "Pl4nkton"
+
+sys.path.insert(0, TOOLS)
+from results_host.records import encode_record  # noqa: E402 - found through the path above
 
 
 def record(name, score=1.0, email=""):
-    out = b""
-    for text in (name.encode() if isinstance(name, str) else name, email.encode(), b"Win 98", b"K6-2 350"):
-        out += struct.pack("<i", len(text)) + text
-    return out + struct.pack("<d", score)
+    return encode_record(name, email, "Win 98", "K6-2 350", score)
 
 
 class Host:
-    def __init__(self, *flags):
-        self.dir = tempfile.mkdtemp(prefix="results-host-test-")
+    def __init__(self, *flags, folder=None):
+        """folder: where the data and history folders go (a fresh temporary one by default)."""
+        self.dir = folder or tempfile.mkdtemp(prefix="results-host-test-")
         self.root = os.path.join(self.dir, "data")
         self.history = os.path.join(self.dir, "history")
         self.log = os.path.join(self.dir, "requests.log")
@@ -32,6 +33,8 @@ class Host:
         self.start()
 
     def start(self):
+        """Starts the host on ports the system picks, also after stop(): a restart keeps the folders and takes new
+        ports, so read ftp_port and http_port again."""
         # Standard error goes to a file: a full pipe would stop a host that logs too much instead of showing it.
         with open(os.path.join(self.dir, "host.err"), "w") as err:
             self.process = subprocess.Popen(
@@ -96,7 +99,7 @@ class Host:
         """The logged lengths of the shared file, oldest first."""
         try:
             with open(os.path.join(self.history, "compare.zip-lengths.log")) as f:
-                return [int(line.split()[3]) for line in f]
+                return [int(fields[3]) for fields in map(str.split, f) if len(fields) == 5]
         except FileNotFoundError:
             return []
 
