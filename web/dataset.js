@@ -29,8 +29,10 @@ export class Dataset {
     this.groupOfOs = []; // the reader's OS number to its group: spellings that fold alike
     this.osGroups = new TextInterner();
     this.osLabels = []; // each group's first spelling
-    this.frequency = new Float64Array(256); // how often each weight occurs, to search by the rarest
-    this.descending = null; // the records by score, made when asked for (see highestFirst)
+    // Made when first asked for, and forgotten when records are added:
+    this.frequency = null; // how often each weight occurs, to search by the rarest (search.js)
+    this.byText = [null, null]; // the records by name and by processor (search.js)
+    this.descending = null; // the records by score (highestFirst)
   }
 
   append(batch) {
@@ -41,12 +43,7 @@ export class Dataset {
     this.keys = ensure(this.keys, keyStart, keyStart + textLength);
     const keys = this.keys;
     const texts = batch.texts;
-    const frequency = this.frequency;
-    for (let i = 0; i < textLength; i++) {
-      const w = weight[texts[i]];
-      keys[keyStart + i] = w;
-      frequency[w]++;
-    }
+    for (let i = 0; i < textLength; i++) keys[keyStart + i] = weight[texts[i]];
     this.bounds = ensure(this.bounds, 2 * this.count + 1, 2 * n + 1);
     const bounds = this.bounds;
     for (let k = 1; k <= 2 * batch.count; k++) bounds[2 * this.count + k] = keyStart + batch.bounds[k];
@@ -63,6 +60,8 @@ export class Dataset {
     this.osGroup = ensure(this.osGroup, this.count, n);
     for (let i = 0; i < batch.count; i++) this.osGroup[this.count + i] = this.groupOfOs[batch.os[i]];
     this.count = n;
+    this.frequency = null;
+    this.byText = [null, null];
     this.descending = null;
   }
 

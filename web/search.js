@@ -12,8 +12,9 @@ export function matchRecords(data, query) {
   const m = query.length;
   const end = bounds[2 * data.count];
   // Look for the query's rarest weight: the native indexOf skips most of the bytes.
+  const frequency = data.frequency ?? countWeights(data);
   let anchor = 0;
-  for (let j = 1; j < m; j++) if (data.frequency[query[j]] < data.frequency[query[anchor]]) anchor = j;
+  for (let j = 1; j < m; j++) if (frequency[query[j]] < frequency[query[anchor]]) anchor = j;
   const wanted = query[anchor];
   let record = 0;
   let from = anchor;
@@ -33,6 +34,14 @@ export function matchRecords(data, query) {
     }
   }
   return flags;
+}
+
+function countWeights(data) {
+  const frequency = new Uint32Array(256);
+  const { keys } = data;
+  for (let i = 0, end = data.bounds[2 * data.count]; i < end; i++) frequency[keys[i]]++;
+  data.frequency = frequency;
+  return frequency;
 }
 
 // The records of order whose flag is set, in that order.
@@ -56,27 +65,45 @@ export function sortOrder(data, column, descending) {
   }
   if (column === 'score' || column === 'rank' || column === 'percentile') {
     const highestFirst = column === 'rank' ? !descending : descending;
-    return highestFirst ? data.highestFirst() : lowestFirst(data.highestFirst(), data.scores);
+    const { scores } = data;
+    return highestFirst ? data.highestFirst()
+      : backwards(data.highestFirst(), (a, b) => scores[a] === scores[b] || (scores[a] !== scores[a] && scores[b] !== scores[b]));
   }
   if (column === 'os') return sortByGroup(data.osGroup, n, osGroupOrder(data, descending));
-  return sortByText(data, column === 'name' ? 0 : 1, descending);
+  const field = column === 'name' ? 0 : 1;
+  const ascending = textOrder(data, field);
+  return descending ? backwards(ascending, (a, b) => sameField(data, field, a, b)) : ascending;
 }
 
-// The lowest score first, ties still in file order: the runs of equal scores of
-// descending, taken backwards.
-function lowestFirst(descending, scores) {
-  const n = descending.length;
-  const order = new Uint32Array(n);
-  const same = (a, b) => a === b || (a !== a && b !== b);
+// The records by name (field 0) or processor (1), made once for the data set: the
+// worker makes both while it has nothing else to do, so a click rarely waits.
+export function textOrder(data, field) {
+  data.byText[field] ??= sortByText(data, field);
+  return data.byText[field];
+}
+
+// order taken backwards run by run: records that tie (same(a, b)) keep their order.
+function backwards(order, same) {
+  const n = order.length;
+  const out = new Uint32Array(n);
   let at = 0;
   for (let end = n; end > 0;) {
     let start = end - 1;
-    const score = scores[descending[start]];
-    while (start > 0 && same(scores[descending[start - 1]], score)) start--;
-    for (let k = start; k < end; k++) order[at++] = descending[k];
+    while (start > 0 && same(order[start - 1], order[end - 1])) start--;
+    for (let k = start; k < end; k++) out[at++] = order[k];
     end = start;
   }
-  return order;
+  return out;
+}
+
+function sameField(data, field, a, b) {
+  const { keys, bounds } = data;
+  const aStart = bounds[2 * a + field];
+  const bStart = bounds[2 * b + field];
+  const length = bounds[2 * a + field + 1] - aStart;
+  if (bounds[2 * b + field + 1] - bStart !== length) return false;
+  for (let i = 0; i < length; i++) if (keys[aStart + i] !== keys[bStart + i]) return false;
+  return true;
 }
 
 // The OS groups by their folded spelling.
@@ -111,7 +138,7 @@ const SMALL = 32;
 // first), stably, so ties keep file order; small buckets are sorted by insertion.
 // Each text's start, end and next four weights move along with the order, so most
 // passes read no record's text at all.
-function sortByText(data, field, descending) {
+function sortByText(data, field) {
   const n = data.count;
   const { keys, bounds } = data;
   const order = new Uint32Array(n);
@@ -133,7 +160,7 @@ function sortByText(data, field, descending) {
     const to = stack.pop();
     const from = stack.pop();
     if (to - from <= SMALL) {
-      insertionSort(keys, order, start, end, from, to, depth, descending ? -1 : 1);
+      insertionSort(keys, order, start, end, from, to, depth);
       continue;
     }
     const shift = 24 - 8 * (depth & 3);
@@ -158,10 +185,8 @@ function sortByText(data, field, descending) {
       stack.push(from, to, depth + 1);
       continue;
     }
-    // Descending takes the buckets backwards, ended texts last; ties stay in file order either way.
     let sum = from;
-    for (let k = 0; k < 256; k++) {
-      const w = descending ? 255 - k : k;
+    for (let w = 0; w < 256; w++) {
       next[w] = sum;
       if (w && counts[w] > 1) stack.push(sum, sum + counts[w], depth + 1);
       sum += counts[w];
@@ -182,13 +207,13 @@ function sortByText(data, field, descending) {
   return order;
 }
 
-function insertionSort(keys, order, start, end, from, to, depth, sign) {
+function insertionSort(keys, order, start, end, from, to, depth) {
   for (let k = from + 1; k < to; k++) {
     const i = order[k];
     const s = start[k];
     const e = end[k];
     let j = k;
-    while (j > from && compareFrom(keys, start[j - 1], end[j - 1], s, e, depth) * sign > 0) {
+    while (j > from && compareFrom(keys, start[j - 1], end[j - 1], s, e, depth) > 0) {
       order[j] = order[j - 1];
       start[j] = start[j - 1];
       end[j] = end[j - 1];
