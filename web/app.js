@@ -8,6 +8,7 @@ import { formatPercentile, formatScore, parseScore } from './format.js';
 import { formatState, parseState } from './state.js';
 import { VirtualTable } from './table.js';
 import { Results, csvOf } from './results.js';
+import { RecordReader, isHostErrorPage } from './records.js';
 import { showDetails, showStanding } from './compare.js';
 import { Chart } from './chart.js';
 import { Summaries } from './summaries.js';
@@ -26,6 +27,7 @@ let loadInfo = null; // { total, source } while loading; the outcome once done
 let shown = new Uint32Array(0); // the records in the table, in its order
 let revealWanted = true; // the selected row is to be scrolled into view once it can be
 let standing = null;
+let preview = ''; // where the rows shown before the worker's first batch came from: 'copy', 'download' or ''
 const chart = new Chart();
 
 const scoreWidth = { chars: 0 };
@@ -152,6 +154,8 @@ function showStatus() {
     text = !results.count ? `${where}…`
       : `${where}: ${total} so far${size ? ` (${Math.floor((loaded / size) * 100)} %)` : ''}…`;
     if (results.count && !isPlainView()) text += ` ${counts.format(shown.length)} of them match.`;
+  } else if (phase === 'ready' && !results.count) {
+    text = SUBMIT_HOW;
   } else if (phase === 'ready') {
     text = shown.length === results.count
       ? `${total} ${results.count === 1 ? 'result' : 'results'}.`
@@ -326,6 +330,7 @@ function noteFor(problem) {
 // Forgets every result shown, for a new file or none.
 function clearAll() {
   results = new Results(decoder);
+  preview = '';
   scoreWidth.chars = 0;
   shown = new Uint32Array(0);
   views.drop();
@@ -358,8 +363,19 @@ const rowsLater = perFrame(() => {
 
 let lastAsked = 0;
 const handlers = {
+  // The first rows, read by the page itself while its worker starts (see client.js).
+  preview({ bytes, source }) {
+    if (results.count || phase !== 'loading' || !isPlainView() || isHostErrorPage(bytes)) return;
+    const batch = new RecordReader(decoder).push(bytes);
+    if (!batch) return;
+    results.add(batch);
+    preview = source;
+    loadInfo = { total: 0, loaded: 0, source };
+    showOrder(fileOrder(results.count), false);
+  },
   reset({ total, source }) {
-    clearAll();
+    // The rows shown stay until the worker's first batch when they come from the same bytes.
+    if (preview !== source) clearAll();
     setPhase('loading');
     loadInfo = { wasShown: loadInfo?.wasShown, total, source, loaded: 0 };
     showStatus();
@@ -370,6 +386,10 @@ const handlers = {
   },
   batch({ batch, loaded, total, osLabels: labels }) {
     Object.assign(loadInfo, { loaded, total });
+    if (preview) {
+      results = new Results(decoder);
+      preview = '';
+    }
     results.add(batch);
     if (labels.length !== osLabels.length) {
       osLabels = labels;

@@ -16,45 +16,81 @@ worker.onerror = (event) => {
     hint: 'Reload the page; if that does not help, try a browser from 2024 or later.' });
 };
 
-// A note of the copy the worker keeps in IndexedDB (its size and last bytes), in
-// localStorage, which answers at once: with it the worker asks the host for what is
-// new while IndexedDB is still opening, and without it the worker need not wait for
-// IndexedDB to say it holds nothing.
+// A note of the copy the worker keeps in IndexedDB (its size, first and last bytes),
+// in localStorage, which answers at once: with it the worker asks the host for what is
+// new while IndexedDB is still opening, the page shows the copy's first rows before
+// the worker has started, and without it the worker need not wait for IndexedDB to
+// say it holds nothing.
 const NOTE = `vantrel3-copy ${new URL('./COMPARE.ZIP', import.meta.url).href}`;
+// The page's own first rows come from this many bytes (as many as the worker's first piece).
+const HEAD = 16 << 10;
+
+const bytesOf = (text) => Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+const textOf = (bytes) => btoa(String.fromCharCode(...bytes));
 
 function noted() {
   try {
     const note = JSON.parse(localStorage.getItem(NOTE) ?? 'null');
     if (!note) return null;
-    return { size: note.size, tail: Uint8Array.from(atob(note.tail), (c) => c.charCodeAt(0)) };
+    return { size: note.size, tail: bytesOf(note.tail), head: note.head ? bytesOf(note.head) : null };
   } catch {
     return undefined; // no notes here: the worker looks for a copy itself
   }
 }
 
-function note({ size, tail }) {
+function note({ size, tail, head }) {
   try {
-    if (size) localStorage.setItem(NOTE, JSON.stringify({ size, tail: btoa(String.fromCharCode(...tail)) }));
+    if (size) localStorage.setItem(NOTE, JSON.stringify({ size, tail: textOf(tail), head: textOf(head) }));
     else localStorage.removeItem(NOTE);
   } catch {
     // Without notes every visit looks in IndexedDB first.
   }
 }
 
+// The first HEAD bytes of stream (fewer if it is shorter), then lets it go; null on a failure.
+async function headOf(stream) {
+  const reader = stream.getReader();
+  const head = new Uint8Array(HEAD);
+  let length = 0;
+  try {
+    while (length < HEAD) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      const take = Math.min(value.length, HEAD - length);
+      head.set(value.subarray(0, take), length);
+      length += take;
+    }
+    return head.subarray(0, length);
+  } catch {
+    return null;
+  } finally {
+    reader.cancel().catch(() => {});
+  }
+}
+
 // The first question to the host goes out from here at once, while the worker and
 // its modules are still loading; the worker then takes the answer's body over. A
 // browser that cannot hand a stream to a worker lets the worker ask again.
+// Meanwhile the page shows the first rows itself ('preview'): the copy's, from the
+// note, or the download's first bytes; the worker's first batch replaces them.
 function askEarly(copy) {
   if (copy === undefined) return false;
+  if (copy?.head) deliver({ type: 'preview', bytes: copy.head, source: 'copy' });
   const headers = copy ? { Range: `bytes=${copy.size - copy.tail.length}-` } : {};
   fetch(new URL('./COMPARE.ZIP', import.meta.url), { cache: 'no-store', headers }).then((answer) => {
     const head = { type: 'answer', status: answer.status, statusText: answer.statusText, headers: [...answer.headers] };
+    let body = answer.body;
+    let mine = null;
+    if (body && answer.status === 200 && !copy) [mine, body] = body.tee();
     try {
-      worker.postMessage({ ...head, body: answer.body }, answer.body ? [answer.body] : []);
+      worker.postMessage({ ...head, body }, body ? [body] : []);
     } catch {
-      answer.body?.cancel();
+      body?.cancel();
+      mine?.cancel();
       worker.postMessage({ type: 'answer', none: true });
+      return;
     }
+    if (mine) headOf(mine).then((bytes) => bytes?.length && deliver({ type: 'preview', bytes, source: 'download' }));
   }, () => worker.postMessage({ type: 'answer', failed: true }));
   return true;
 }

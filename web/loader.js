@@ -11,7 +11,7 @@ import { MAX_FILE_BYTES } from './dataset.js';
 export const OVERLAP = 512;
 // The first piece is small, so the first rows come soon (reading is slow until the
 // code has warmed up); later ones are large, so each batch costs the page one message.
-const FIRST_PIECE = 16 << 10;
+export const FIRST_PIECE = 16 << 10;
 const PIECE = 2 << 20;
 
 class Failure extends Error {

@@ -6,7 +6,7 @@
 
 import { byteTables } from './fold.js';
 import { Dataset } from './dataset.js';
-import { OVERLAP, update } from './loader.js';
+import { FIRST_PIECE, OVERLAP, update } from './loader.js';
 import { RecordReader, rankScores } from './records.js';
 
 // Not needed to start reading: loaded meanwhile.
@@ -18,6 +18,7 @@ const tables = byteTables();
 let data = new Dataset(tables);
 let reader = new RecordReader();
 let tail = new Uint8Array(0); // the last bytes read, to check the host's file still continues them
+let head = new Uint8Array(0); // the first bytes, for the page to show before this worker starts next time
 let total = 0;
 let loading = null;
 let sorted = null; // the last sort asked for, kept for the next search
@@ -26,6 +27,7 @@ function fresh() {
   data = new Dataset(tables);
   reader = new RecordReader();
   tail = new Uint8Array(0);
+  head = new Uint8Array(0);
   sorted = null;
 }
 
@@ -41,6 +43,12 @@ const sink = {
     joined.set(tail.subarray(tail.length - (joined.length - fromBytes)));
     joined.set(bytes.subarray(bytes.length - fromBytes), joined.length - fromBytes);
     tail = joined;
+    if (head.length < FIRST_PIECE) {
+      const more = new Uint8Array(Math.min(head.length + bytes.length, FIRST_PIECE));
+      more.set(head);
+      more.set(bytes.subarray(0, more.length - head.length), head.length);
+      head = more;
+    }
     const batch = reader.push(bytes);
     const progress = { loaded: reader.size, total: Math.max(total, reader.size) };
     if (!batch) {
@@ -85,7 +93,7 @@ async function load(noted, early) {
     textOrder(data, field);
   }
   const kept = await outcome.keep();
-  self.postMessage({ type: 'kept', url: RESULTS_URL, size: kept ? reader.size : 0, tail });
+  self.postMessage({ type: 'kept', url: RESULTS_URL, size: kept ? reader.size : 0, tail, head });
 }
 
 // Results per processor and per OS, and each kind's groups in the order of their
