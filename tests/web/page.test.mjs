@@ -8,7 +8,7 @@ import { RecordReader, isHostErrorPage, rankScores } from '../../web/records.js'
 import { barShares, comparison, formatScore, parseScore } from '../../web/format.js';
 import { byteTables } from '../../web/fold.js';
 import { Dataset } from '../../web/dataset.js';
-import { Results, csvOf } from '../../web/results.js';
+import { Results } from '../../web/results.js';
 import { sortOrder, viewOrder } from '../../web/search.js';
 import { histogram, processorGroups, standing, summarize } from '../../web/summary.js';
 import { parseState, formatState, defaultState } from '../../web/state.js';
@@ -163,6 +163,35 @@ test('sorting and searching ignore case and accents and keep ties in file order'
   for (const [q, os, processor, expected] of cases) assert.deepEqual(filter(q, os, processor), expected, `${q}|${os}|${processor}`);
   // A search keeps the order shown.
   assert.deepEqual([...viewOrder(data, { q: 'emile' }, sortOrder(data, 'name', true))], [4, 0, 2]);
+});
+
+test('summaries fold spellings together; the histogram and a typed score\'s standing count every result', () => {
+  const { data } = load(file(
+    record('a', 'Win XP', 'Athlon XP', 100),
+    record('b', 'win xp', 'ATHLON xp', 300),
+    record('c', 'Win 98', 'K6', 200),
+    record('d', 'Win XP', 'Athlon XP', 400),
+    record('e', 'Win 98', 'K6', -5),
+  ), 16);
+  const processors = processorGroups(data);
+  const byProcessor = summarize(processors.group, processors.count, data.scores, data.highestFirst());
+  const byOs = summarize(data.osGroup, data.osLabels.length, data.scores, data.highestFirst());
+  const table = (s) => [...s.count].map((count, g) => [count, s.median[g], s.best[g]]);
+  assert.deepEqual(table(byProcessor), [[3, 300, 400], [2, 97.5, 200]]);
+  assert.deepEqual(data.osLabels, ['Win XP', 'Win 98']);
+  assert.deepEqual(table(byOs), [[3, 300, 400], [2, 97.5, 200]]);
+
+  const linear = histogram(data.scores, data.count);
+  assert.deepEqual([linear.log, linear.from, linear.to, linear.below], [false, -5, 400, 0]);
+  assert.deepEqual([linear.bins[0], linear.bins.at(-1), linear.bins.reduce((a, b) => a + b)], [1, 1, 5]);
+
+  const three = load(read('tests/data/submit/three_records.bin')).data;
+  const log = histogram(three.scores, three.count);
+  assert.equal(log.log, true); // 4711 to 987654321: five decades
+  assert.deepEqual([log.bins[0], log.bins.at(-1), log.bins.reduce((a, b) => a + b)], [1, 1, 3]);
+  const stand = (score) => standing(three.scores, three.highestFirst(), score);
+  assert.deepEqual([5000, 12345, 1e12, -1].map(stand), [
+    { rank: 3, atOrBelow: 1 }, { rank: 2, atOrBelow: 2 }, { rank: 1, atOrBelow: 3 }, { rank: 4, atOrBelow: 0 }]);
 });
 
 test('scores are written as the program writes them', () => {
