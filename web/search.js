@@ -1,34 +1,32 @@
 // Searching and sorting the worker's data set (dataset.js). Orders are permutations
-// of record numbers (Uint32Array); ties always stay in file order. A search finds
-// its matches in file order, walking the texts as one run of bytes, and then keeps
-// them in the order being shown.
+// of record numbers (Uint32Array); ties always stay in file order. A search reads
+// each distinct text once, as one run of bytes, then takes the records whose name or
+// processor matched, in the order being shown.
 
 import { foldText } from './fold.js';
 
-// One flag per record whose name or processor holds query (already folded).
-export function matchRecords(data, query) {
-  const flags = new Uint8Array(data.count);
-  const { keys, bounds } = data;
+// One flag per distinct text (dataset.js) that holds query (already folded).
+function matchTexts(texts, query, frequency) {
+  const flags = new Uint8Array(texts.count);
+  const { keys, starts } = texts;
   const m = query.length;
-  const end = bounds[2 * data.count];
+  const end = texts.size;
   // Look for the query's rarest weight: the native indexOf skips most of the bytes.
-  const frequency = data.frequency ?? countWeights(data);
   let anchor = 0;
   for (let j = 1; j < m; j++) if (frequency[query[j]] < frequency[query[anchor]]) anchor = j;
   const wanted = query[anchor];
-  let record = 0;
+  let text = 0;
   let from = anchor;
   while (from < end) {
     const found = keys.indexOf(wanted, from);
     if (found < 0 || found >= end) break;
     const start = found - anchor;
-    while (bounds[2 * record + 2] <= start) record++;
-    const textEnd = start < bounds[2 * record + 1] ? bounds[2 * record + 1] : bounds[2 * record + 2];
+    while (starts[text + 1] <= start) text++;
     let j = 0;
-    if (start + m <= textEnd) while (j < m && keys[start + j] === query[j]) j++;
+    if (start + m <= starts[text + 1]) while (j < m && keys[start + j] === query[j]) j++;
     if (j === m) {
-      flags[record] = 1;
-      from = bounds[2 * record + 2] + anchor; // one match is enough: on to the next record
+      flags[text] = 1;
+      from = starts[text + 1] + anchor; // one match is enough: on to the next text
     } else {
       from = found + 1;
     }
@@ -36,10 +34,19 @@ export function matchRecords(data, query) {
   return flags;
 }
 
+// One flag per record whose name or processor holds query (already folded).
+export function matchRecords(data, query) {
+  const textFlags = matchTexts(data.texts, query, data.frequency ?? countWeights(data));
+  const [names, processors] = data.ids;
+  const flags = new Uint8Array(data.count);
+  for (let i = 0; i < data.count; i++) flags[i] = textFlags[names[i]] | textFlags[processors[i]];
+  return flags;
+}
+
 function countWeights(data) {
   const frequency = new Uint32Array(256);
-  const { keys } = data;
-  for (let i = 0, end = data.bounds[2 * data.count]; i < end; i++) frequency[keys[i]]++;
+  const { keys } = data.texts;
+  for (let i = 0, end = data.texts.size; i < end; i++) frequency[keys[i]]++;
   data.frequency = frequency;
   return frequency;
 }
@@ -70,16 +77,7 @@ export function sortOrder(data, column, descending) {
       : backwards(data.highestFirst(), (a, b) => scores[a] === scores[b] || (scores[a] !== scores[a] && scores[b] !== scores[b]));
   }
   if (column === 'os') return sortByGroup(data.osGroup, n, osGroupOrder(data, descending));
-  const field = column === 'name' ? 0 : 1;
-  const ascending = textOrder(data, field);
-  return descending ? backwards(ascending, (a, b) => sameField(data, field, a, b)) : ascending;
-}
-
-// The records by name (field 0) or processor (1), made once for the data set: the
-// worker makes both while it has nothing else to do, so a click rarely waits.
-export function textOrder(data, field) {
-  data.byText[field] ??= sortByText(data, field);
-  return data.byText[field];
+  return sortByText(data, column === 'name' ? 0 : 1, descending);
 }
 
 // order taken backwards run by run: records that tie (same(a, b)) keep their order.
@@ -96,14 +94,32 @@ function backwards(order, same) {
   return out;
 }
 
-function sameField(data, field, a, b) {
-  const { keys, bounds } = data;
-  const aStart = bounds[2 * a + field];
-  const bStart = bounds[2 * b + field];
-  const length = bounds[2 * a + field + 1] - aStart;
-  if (bounds[2 * b + field + 1] - bStart !== length) return false;
-  for (let i = 0; i < length; i++) if (keys[aStart + i] !== keys[bStart + i]) return false;
-  return true;
+// Each distinct text's place among all in sorted order, made once for the data set.
+export function textRanks(data) {
+  if (!data.textRank) {
+    const { texts } = data;
+    const order = sortTexts(texts.keys, texts.starts, texts.count);
+    const rank = new Uint32Array(texts.count);
+    for (let k = 0; k < order.length; k++) rank[order[k]] = k;
+    data.textRank = rank;
+  }
+  return data.textRank;
+}
+
+// The records by name (field 0) or processor (1): a counting sort by their texts'
+// places, so records whose texts fold alike keep file order, in either direction.
+function sortByText(data, field, descending) {
+  const rank = textRanks(data);
+  const ids = data.ids[field];
+  const n = data.count;
+  const last = rank.length - 1;
+  const starts = new Uint32Array(rank.length + 1);
+  const key = (i) => (descending ? last - rank[ids[i]] : rank[ids[i]]);
+  for (let i = 0; i < n; i++) starts[key(i) + 1]++;
+  for (let k = 1; k < starts.length; k++) starts[k] += starts[k - 1];
+  const order = new Uint32Array(n);
+  for (let i = 0; i < n; i++) order[starts[key(i)]++] = i;
+  return order;
 }
 
 // The OS groups by their folded spelling.
@@ -133,22 +149,20 @@ function sortByGroup(groupOf, n, groups) {
 
 const SMALL = 32;
 
-// Most-significant-byte radix sort of one text field: each bucket of records that
-// agree so far is spread by its next weight (0 once a text has ended, so it comes
-// first), stably, so ties keep file order; small buckets are sorted by insertion.
-// Each text's start, end and next four weights move along with the order, so most
-// passes read no record's text at all.
-function sortByText(data, field) {
-  const n = data.count;
-  const { keys, bounds } = data;
+// The n texts of keys (text t is keys[starts[t], starts[t + 1])) in order: a
+// most-significant-byte radix sort, where each bucket of texts that agree so far is
+// spread by its next weight (0 once a text has ended, so it comes first); small
+// buckets are sorted by insertion. Each text's start, end and next four weights move
+// along with the order, so most passes read no text at all.
+function sortTexts(keys, starts, n) {
   const order = new Uint32Array(n);
   const start = new Uint32Array(n);
   const end = new Uint32Array(n);
   const word = new Uint32Array(n);
   for (let i = 0; i < n; i++) {
     order[i] = i;
-    start[i] = bounds[2 * i + field];
-    end[i] = bounds[2 * i + field + 1];
+    start[i] = starts[i];
+    end[i] = starts[i + 1];
   }
   const spare = [new Uint32Array(n), new Uint32Array(n), new Uint32Array(n), new Uint32Array(n)];
   const digit = new Uint8Array(n);
@@ -255,14 +269,10 @@ export function viewOrder(data, { q, os, processor }, sorted) {
   }
   if (processor) {
     const folded = foldText(processor, data.tables);
-    if (!folded) return new Uint32Array(0);
-    narrow((i) => sameText(data.text(i, 1), folded));
+    const text = folded ? data.texts.find(folded) : -1;
+    if (text < 0) return new Uint32Array(0);
+    const processors = data.ids[1];
+    narrow((i) => processors[i] === text);
   }
   return flags ? keep(sorted, flags) : sorted.slice();
-}
-
-function sameText(a, b) {
-  if (a.length !== b.length) return false;
-  for (let i = 0; i < a.length; i++) if (a[i] !== b[i]) return false;
-  return true;
 }

@@ -2,20 +2,20 @@
 // best), the histogram of every score, and the rank a typed score would get.
 // All on the worker's data set (dataset.js), after rankScores.
 
-import { TextInterner } from './records.js';
-
 // Each record's processor group: texts that fold alike (any case, any accents) are
 // one processor. first holds each group's first record, for its label.
 export function processorGroups(data) {
-  const interner = new TextInterner();
+  const groupOf = new Int32Array(data.texts.count).fill(-1);
+  const processors = data.ids[1];
   const group = new Uint32Array(data.count);
   const first = [];
-  const { keys, bounds } = data;
   for (let i = 0; i < data.count; i++) {
-    const start = bounds[2 * i + 1];
-    const id = interner.idOf(keys, start, bounds[2 * i + 2] - start);
-    if (id === first.length) first.push(i);
-    group[i] = id;
+    const text = processors[i];
+    if (groupOf[text] < 0) {
+      groupOf[text] = first.length;
+      first.push(i);
+    }
+    group[i] = groupOf[text];
   }
   return { group, first: Uint32Array.from(first), count: first.length };
 }

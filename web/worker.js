@@ -86,12 +86,10 @@ async function load(noted, early) {
     histogram: histogram(data.scores, data.count),
   }, [rank.buffer]);
   self.postMessage({ type: 'summaries', ...summaries(await summing) });
-  // The two text sorts, ready before anyone clicks; a question in between is answered first.
-  const { textOrder } = await searching;
-  for (const field of [0, 1]) {
-    await new Promise((resolve) => setTimeout(resolve));
-    textOrder(data, field);
-  }
+  // The texts' order, ready before anyone sorts by name or processor; a question in between is answered first.
+  const { textRanks } = await searching;
+  await new Promise((resolve) => setTimeout(resolve));
+  textRanks(data);
   const kept = await outcome.keep();
   self.postMessage({ type: 'kept', url: RESULTS_URL, size: kept ? reader.size : 0, tail, head });
 }
