@@ -1,20 +1,43 @@
 // The page's side of its worker (worker.js). The page loads this module on its own,
-// ahead of the others, so the worker starts and the results file is asked for while
-// the rest of the page is still arriving; messages wait until the page listens.
+// ahead of the others, so the results file is asked for while the rest of the page
+// is still arriving. The worker starts once the page listens: its own modules would
+// otherwise hold up the page's on the few connections a browser opens to a host.
+// Messages each way wait until then.
 
-const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+let worker = null;
+const toWorker = []; // [message, transfer, instead]
 const early = [];
 let listener = null;
 const deliver = (message) => (listener ? listener(message) : early.push(message));
-worker.onmessage = ({ data }) => {
-  if (data.type === 'kept' || data.type === 'missing') note(data);
-  deliver(data);
-};
-worker.onerror = (event) => {
-  event.preventDefault();
-  deliver({ type: 'failed', reason: `the page could not start its reader (${event.message || 'no reason given'})`,
-    hint: 'Reload the page; if that does not help, try a browser from 2024 or later.' });
-};
+
+// Posts to the worker; instead() runs when the message cannot go (a stream that this
+// browser cannot hand over).
+function post(message, transfer = [], instead = null) {
+  if (!worker) {
+    toWorker.push([message, transfer, instead]);
+    return;
+  }
+  try {
+    worker.postMessage(message, transfer);
+  } catch (error) {
+    if (!instead) throw error;
+    instead();
+  }
+}
+
+function startWorker() {
+  worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+  worker.onmessage = ({ data }) => {
+    if (data.type === 'kept' || data.type === 'missing') note(data);
+    deliver(data);
+  };
+  worker.onerror = (event) => {
+    event.preventDefault();
+    deliver({ type: 'failed', reason: `the page could not start its reader (${event.message || 'no reason given'})`,
+      hint: 'Reload the page; if that does not help, try a browser from 2024 or later.' });
+  };
+  for (const queued of toWorker.splice(0)) post(...queued);
+}
 
 // A note of the copy the worker keeps in IndexedDB (its size, first and last bytes),
 // in localStorage, which answers at once: with it the worker asks the host for what is
@@ -82,29 +105,26 @@ function askEarly(copy) {
     let body = answer.body;
     let mine = null;
     if (body && answer.status === 200 && !copy) [mine, body] = body.tee();
-    try {
-      worker.postMessage({ ...head, body }, body ? [body] : []);
-    } catch {
-      body?.cancel();
-      mine?.cancel();
-      worker.postMessage({ type: 'answer', none: true });
-      return;
-    }
+    post({ ...head, body }, body ? [body] : [], () => {
+      body.cancel();
+      post({ type: 'answer', none: true });
+    });
     if (mine) headOf(mine).then((bytes) => bytes?.length && deliver({ type: 'preview', bytes, source: 'download' }));
-  }, () => worker.postMessage({ type: 'answer', failed: true }));
+  }, () => post({ type: 'answer', failed: true }));
   return true;
 }
 
 const copy = noted();
-worker.postMessage({ type: 'load', noted: copy, early: askEarly(copy) });
+post({ type: 'load', noted: copy, early: askEarly(copy) });
 
 export function listen(onMessage) {
   listener = onMessage;
   for (const message of early.splice(0)) onMessage(message);
+  startWorker();
 }
 
 export function load() {
-  worker.postMessage({ type: 'load', noted: noted() });
+  post({ type: 'load', noted: noted() });
 }
 
 // Questions of one kind ('view', 'stand') where only the newest matters: one is with
@@ -137,7 +157,7 @@ export class Latest {
     this.waiting = null;
     this.out = !!question;
     this.onBusy(this.out);
-    if (question) worker.postMessage(question);
+    if (question) post(question);
   }
 
   // Takes an answer of this kind; true when it is the newest.
