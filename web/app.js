@@ -1,40 +1,74 @@
-// The results page: downloads the shared results file beside it, shows every whole
-// record in a table and compares any two scores as bars. Record text reaches the
-// page only through textContent.
-import { percentile, textAt } from './records.js';
-import { barShares, formatPercentile, formatScore, parseScore } from './format.js';
-import { byteTables, filterOrder, queryBytes, sortOrder } from './view.js';
+// The results page: the worker (client.js) reads the shared results file beside the
+// page and answers searches and sorts; this module keeps the address, the table,
+// the comparison and the summaries in step with it. Record text reaches the page
+// only through textContent.
+
+import { Latest, listen, load } from './client.js';
+import { formatPercentile, formatScore, parseScore } from './format.js';
 import { formatState, parseState } from './state.js';
 import { VirtualTable } from './table.js';
-import { loadResults, takeFirstLoad } from './download.js';
+import { Results, csvOf } from './results.js';
+import { RecordReader, isHostErrorPage } from './records.js';
+import { showDetails, showStanding } from './compare.js';
+import { Chart } from './chart.js';
+import { Summaries } from './summaries.js';
 
 const $ = (id) => document.getElementById(id);
 const decoder = new TextDecoder('windows-1252');
 const counts = new Intl.NumberFormat('en');
 const DEFAULT_DESCENDING = new Set(['score', 'percentile']);
+const SUBMIT_HOW = 'No results have been submitted yet. To add yours, run Vantrel 3, press "< Run Benchmark >" and '
+  + 'then "Submit Results"; or, without a window: vantrel3-bench --submit --name NAME --os "Win XP" --processor "TEXT".';
 
-let data = null;
-let tables = null;
+let results = new Results(decoder);
 let state = parseState(location.hash);
-let sorted = null; // every record in the current sort order
-let shown = new Uint32Array(0); // the records that pass the filters, in that order
-let shownBuffer = null;
+let phase = 'loading'; // loading, ready, missing, failed
+let loadInfo = null; // { total, source } while loading; the outcome once done
+let shown = new Uint32Array(0); // the records in the table, in its order
+let revealWanted = true; // the selected row is to be scrolled into view once it can be
+let standing = null;
+let preview = ''; // where the rows shown before the worker's first batch came from: 'copy', 'download' or ''
+const chart = new Chart();
 
-const text = (start) => textAt(data.bytes, start, decoder);
-
+const scoreWidth = { chars: 0 };
 function fillRow(cells, record) {
   cells[0].firstChild.textContent = String(record + 1);
   cells[0].firstChild.setAttribute('aria-label', `Result ${record + 1}`);
-  cells[1].textContent = text(data.nameStart[record]);
-  cells[2].textContent = data.osNames[data.os[record]];
-  cells[3].textContent = text(data.processorStart[record]);
-  cells[4].textContent = formatScore(data.scores[record]);
-  cells[5].textContent = String(data.rank[record]);
-  cells[6].textContent = formatPercentile(percentile(data.rank[record], data.count));
+  const name = results.name(record);
+  const os = results.os(record);
+  const processor = results.processor(record);
+  const score = formatScore(results.score(record));
+  const rank = results.rankOf(record);
+  const percent = rank ? formatPercentile(results.percentileOf(record)) : '';
+  twoLines(cells[1], name, `${os} · ${processor}`);
+  cells[2].textContent = os;
+  cells[3].textContent = processor;
+  twoLines(cells[4], score, rank ? `#${counts.format(rank)} · ${percent} %` : '');
+  cells[5].textContent = rank ? String(rank) : '…';
+  cells[6].textContent = rank ? percent : '…';
+  // The score column widens to the longest score shown so far, never cutting one off.
+  if (score.length > scoreWidth.chars) {
+    scoreWidth.chars = score.length;
+    $('results').style.setProperty('--score-chars', String(Math.max(score.length, 7)));
+  }
 }
 
-const table = new VirtualTable($('scroller'), $('results'), 7, fillRow, (record) => select(record + 1));
+// A cell's main text and, shown on narrow screens only, the columns folded into it.
+function twoLines(cell, main, more) {
+  if (!cell.firstChild) cell.append(document.createElement('span'), document.createElement('span'));
+  cell.firstChild.className = 'main';
+  cell.firstChild.textContent = main;
+  cell.lastChild.className = 'more';
+  cell.lastChild.textContent = more;
+}
 
+const table = new VirtualTable($('scroller'), $('results'), fillRow, (record) => select(record + 1, true));
+const summaries = new Summaries((kind, label) => {
+  state[kind] = state[kind].toLowerCase() === label.toLowerCase() ? '' : label;
+  showControls();
+  saveAddress();
+  refreshView(true);
+});
 
 let addressTimer = 0;
 function saveAddress() {
@@ -47,54 +81,107 @@ function saveAddress() {
   }, 150);
 }
 
+// A link opened in this tab (typed, pasted, back or forward) shows its view and its row.
 addEventListener('hashchange', () => {
+  const before = state;
   state = parseState(location.hash);
   showControls();
-  if (data) {
-    sorted = null;
-    update();
-    showSelection(true);
-  }
+  revealWanted = true;
+  const sameView = ['q', 'os', 'processor', 'sort', 'descending'].every((key) => before[key] === state[key]);
+  if (sameView) showSelection();
+  else refreshView(true);
+  askStanding();
 });
 
 
-function update() {
-  if (!sorted) sorted = sortOrder(data, state.sort, state.descending, tables);
-  if (!shownBuffer) shownBuffer = new Uint32Array(data.count);
-  const os = state.os ? data.osNames.indexOf(state.os) : -1;
-  const query = queryBytes(state.q, tables);
-  shown = state.os && os < 0 ? shownBuffer.subarray(0, 0) : filterOrder(data, sorted, query, os, tables, shownBuffer);
-  table.setOrder(shown);
-  const total = counts.format(data.count);
-  $('status').textContent = shown.length === data.count
-    ? `${total} ${data.count === 1 ? 'result' : 'results'}.`
-    : `${counts.format(shown.length)} of ${total} results match.`;
+function isPlainView() {
+  return state.sort === 'file' && !state.descending && !state.q && !state.os && !state.processor;
+}
+
+// The first n records in file order, without an array of them.
+function fileOrder(n) {
+  return { length: n, at: (position) => position, indexOf: (record) => (record >= 0 && record < n ? record : -1) };
+}
+
+let busyTimer = 0;
+const views = new Latest('view', (answer) => {
+  if (answer.count !== results.count) {
+    refreshView(false);
+    return;
+  }
+  showOrder(answer.order, views.top);
+}, (busy) => {
+  clearTimeout(busyTimer);
+  if (busy) {
+    document.documentElement.dataset.busy = 'view';
+    // Only a slow answer is worth a word.
+    busyTimer = setTimeout(() => { $('status').textContent = state.q ? 'Searching…' : 'Sorting…'; }, 200);
+  } else {
+    delete document.documentElement.dataset.busy;
+  }
+});
+
+// Shows the records the address asks for: at once for the file's own order, else
+// the worker's answer when it comes.
+function refreshView(top) {
+  if (top && loadInfo) loadInfo.said = ''; // what the last load found is old news once the view changes
   showSortMarks();
+  summaries.setPicked(state.processor, state.os);
+  $('processor-filter').hidden = !state.processor;
+  $('processor-name').textContent = state.processor;
+  if (isPlainView() || !results.count) {
+    views.drop();
+    showOrder(fileOrder(results.count), top);
+    return;
+  }
+  views.top = top;
+  views.ask({ q: state.q, os: state.os, processor: state.processor, sort: state.sort, descending: state.descending });
+}
+
+function showOrder(order, top) {
+  shown = order;
+  table.setOrder(shown, top);
+  showStatus();
+  showSelection();
+}
+
+function showStatus() {
+  const total = counts.format(results.count);
+  let text;
+  if (phase === 'loading') {
+    const { total: size, loaded = 0, source } = loadInfo ?? {};
+    const where = source === 'copy' ? 'Reading the copy this browser keeps' : 'Loading the results';
+    text = !results.count ? `${where}…`
+      : `${where}: ${total} so far${size ? ` (${Math.floor((loaded / size) * 100)} %)` : ''}…`;
+    if (results.count && !isPlainView()) text += ` ${counts.format(shown.length)} of them match.`;
+  } else if (phase === 'ready' && !results.count) {
+    text = SUBMIT_HOW;
+  } else if (phase === 'ready') {
+    text = shown.length === results.count
+      ? `${total} ${results.count === 1 ? 'result' : 'results'}.`
+      : `${counts.format(shown.length)} of ${total} results match.`;
+    if (loadInfo?.said) text += ` ${loadInfo.said}`;
+  } else {
+    return;
+  }
+  $('status').textContent = text;
 }
 
 function showSortMarks() {
   for (const head of $('results').tHead.rows[0].cells) {
-    const column = head.dataset.column;
-    if (column === state.sort) head.setAttribute('aria-sort', state.descending ? 'descending' : 'ascending');
+    if (head.dataset.column === state.sort) head.setAttribute('aria-sort', state.descending ? 'descending' : 'ascending');
     else head.removeAttribute('aria-sort');
   }
 }
 
 $('results').tHead.addEventListener('click', (event) => {
   const head = event.target.closest('th');
-  if (!head || !data) return;
+  if (!head) return;
   const column = head.dataset.column;
   state.descending = column === state.sort ? !state.descending : DEFAULT_DESCENDING.has(column);
   state.sort = column;
-  sorted = null;
   saveAddress();
-  // Sorting a million texts takes a moment: say so before the page stops to do it.
-  if (data.count > 200000 && (column === 'name' || column === 'processor')) {
-    $('status').textContent = 'Sorting…';
-    requestAnimationFrame(() => setTimeout(update));
-  } else {
-    update();
-  }
+  refreshView(true);
 });
 
 // Enter in the search box filters as every keystroke does; the form never goes anywhere.
@@ -102,100 +189,95 @@ $('filters').addEventListener('submit', (event) => event.preventDefault());
 
 $('q').addEventListener('input', () => {
   state.q = $('q').value;
-  if (data) update();
+  refreshView(true);
   saveAddress();
 });
 
 $('os').addEventListener('change', () => {
   state.os = $('os').value;
-  if (data) update();
+  refreshView(true);
   saveAddress();
 });
 
-
-function select(number) {
-  state.selected = number;
-  showSelection(false);
+$('processor-clear').addEventListener('click', () => {
+  state.processor = '';
+  refreshView(true);
   saveAddress();
+  $('q').focus();
+});
+
+
+function select(number, fromTable) {
+  state.selected = number;
+  revealWanted = !fromTable;
+  showSelection();
+  saveAddress();
+  if (fromTable) bringCompareIntoView();
 }
 
-function recordOf(number) {
-  return number >= 1 && number <= data.count ? number - 1 : -1;
+// On a narrow screen the comparison sits below the table: a selection scrolls to it.
+function bringCompareIntoView() {
+  const panel = $('compare');
+  const box = panel.getBoundingClientRect();
+  if (box.top < innerHeight * 0.75 && box.bottom > 0) return;
+  const still = matchMedia('(prefers-reduced-motion: reduce)').matches;
+  panel.scrollIntoView({ block: 'start', behavior: still ? 'auto' : 'smooth' });
 }
 
-function describe(record) {
-  return `${record + 1}: ${text(data.nameStart[record])}, ${text(data.processorStart[record])}`;
-}
-
-// Shows the selected result's details and the graph; scroll brings its row into view.
-function showSelection(scroll) {
-  const record = data ? recordOf(state.selected) : -1;
-  table.setSelected(record);
-  $('details').hidden = record < 0;
-  $('keep').disabled = record < 0;
-  if (record < 0) {
-    $('compare-hint').textContent = state.selected && data
-      ? `There is no result ${state.selected}.` : 'Select a result in the table to compare it.';
-    $('graph').hidden = true;
-    return;
-  }
-  $('compare-hint').textContent = '';
-  $('d-name').textContent = text(data.nameStart[record]);
-  $('d-os').textContent = data.osNames[data.os[record]];
-  $('d-processor').textContent = text(data.processorStart[record]);
-  $('d-score').textContent = formatScore(data.scores[record]);
-  $('d-rank').textContent = `${counts.format(data.rank[record])} of ${counts.format(data.count)}`;
-  $('d-percentile').textContent = `${formatPercentile(percentile(data.rank[record], data.count))} %`;
-  showGraph(record);
-  if (scroll) {
-    const position = shown.indexOf(record);
-    if (position >= 0) table.focusPosition(position, false);
-  }
-}
-
-function showGraph(record) {
-  let other = null;
-  let otherLabel = '';
+function otherScore() {
   if (state.withRow) {
-    const second = recordOf(state.versus);
-    if (second >= 0) {
-      other = data.scores[second];
-      otherLabel = `Result ${describe(second)}`;
-    }
-  } else {
-    other = parseScore(state.score);
-    otherLabel = 'The score typed in';
+    const record = state.versus - 1;
+    return record >= 0 && record < results.count ? { score: results.score(record), record } : null;
   }
-  const mine = data.scores[record];
-  $('graph').hidden = false;
-  $('bar1-label').textContent = `Result ${describe(record)}`;
-  $('bar1-value').textContent = formatScore(mine);
-  const second = other !== null;
-  $('bar2-row').hidden = !second;
-  const [a, b] = second ? barShares(mine, other) : [1, 0];
-  $('bar1').style.width = `${a * 100}%`;
-  $('bar2').style.width = `${b * 100}%`;
-  if (second) {
-    $('bar2-label').textContent = otherLabel;
-    $('bar2-value').textContent = formatScore(other);
-  }
-  $('graph-summary').textContent = second
-    ? summary(mine, other)
-    : (state.withRow ? 'Type the number of a result to compare with.' : 'Type a score to compare with.');
+  const score = parseScore(state.score);
+  return score === null ? null : { score, record: -1 };
 }
 
-function summary(mine, other) {
-  if (!(mine > 0 && other > 0) || !Number.isFinite(mine) || !Number.isFinite(other)) return '';
-  if (mine === other) return 'Both scores are the same.';
-  const ratio = mine > other ? mine / other : other / mine;
-  return `The ${mine > other ? 'selected result' : 'other score'} is ${ratio.toFixed(2)} times as high.`;
+// The selected result's details and bars; its row scrolled into view when a link
+// asked for it.
+function showSelection() {
+  const record = state.selected - 1;
+  const known = record >= 0 && record < results.count;
+  table.setSelected(known ? record : -1);
+  let missing = '';
+  if (state.selected && !known) {
+    missing = phase === 'loading' ? `Result ${state.selected} is still loading…` : `There is no result ${state.selected}.`;
+  }
+  const inTable = known && !document.documentElement.dataset.busy && shown.indexOf(record) >= 0;
+  showDetails(results, known ? record : -1, otherScore(), missing, !known || inTable || !!document.documentElement.dataset.busy);
+  if (known && inTable && revealWanted) {
+    table.reveal(record, table.body.contains(document.activeElement) || document.activeElement === table.scroller);
+    revealWanted = false;
+    const box = $('scroller').getBoundingClientRect();
+    if (box.bottom < 0 || box.top > innerHeight) $('scroller').scrollIntoView({ block: 'nearest' });
+  }
+  markChart();
+}
+
+function markChart() {
+  const record = state.selected - 1;
+  const selected = record >= 0 && record < results.count ? results.score(record) : null;
+  chart.mark(selected, parseScore(state.score), `Result ${state.selected}`);
+}
+
+const stands = new Latest('stand', (answer) => {
+  standing = answer;
+  showStanding(answer, state.score.trim() ? 'yes' : '');
+});
+
+function askStanding() {
+  const score = parseScore(state.score);
+  if (!state.score.trim()) showStanding(null, '');
+  else if (score === null) showStanding(null, 'bad');
+  else if (results.count) stands.ask({ score });
 }
 
 function compareSettingsChanged() {
   state.withRow = $('with-row').checked;
   state.score = $('score').value.trim();
   state.versus = Number($('versus').value) || 0;
-  if (data) showSelection(false);
+  showSelection();
+  askStanding();
   saveAddress();
 }
 for (const id of ['with-score', 'with-row', 'score', 'versus']) $(id).addEventListener('input', compareSettingsChanged);
@@ -210,11 +292,26 @@ $('keep').addEventListener('click', () => {
 
 function showControls() {
   $('q').value = state.q;
-  $('os').value = state.os;
+  fillOsList();
   $('score').value = state.score;
   $('versus').value = state.versus ? String(state.versus) : '';
   $('with-row').checked = state.withRow;
   $('with-score').checked = !state.withRow;
+}
+
+let osLabels = [];
+// The OS list: one entry per OS however it is spelt (the worker's groups), and the
+// address's OS even when no result has it yet.
+function fillOsList() {
+  const list = $('os');
+  const names = [...osLabels].sort((a, b) => a.localeCompare(b));
+  const wanted = names.find((name) => name.toLowerCase() === state.os.toLowerCase()) ?? state.os;
+  if (wanted && !names.includes(wanted)) names.push(wanted);
+  const current = [...list.options].slice(1).map((option) => option.value);
+  if (current.join('\n') !== names.join('\n')) {
+    list.replaceChildren(new Option('Any', ''), ...names.map((name) => new Option(name, name)));
+  }
+  list.value = wanted;
 }
 
 
@@ -230,52 +327,154 @@ function noteFor(problem) {
     + `reaches past the end of the file. ${rest}`;
 }
 
-function fillOsList() {
-  const list = $('os');
-  const names = data.osNames.map((name, id) => ({ name, id })).sort((a, b) => a.name.localeCompare(b.name));
-  list.replaceChildren(new Option('Any', ''), ...names.map(({ name }) => new Option(name, name)));
-  if (state.os && !data.osNames.includes(state.os)) list.append(new Option(state.os, state.os));
-  list.value = state.os;
+// Forgets every result shown, for a new file or none.
+function clearAll() {
+  results = new Results(decoder);
+  preview = '';
+  scoreWidth.chars = 0;
+  shown = new Uint32Array(0);
+  views.drop();
+  table.setOrder(shown, true);
+  $('note').hidden = true;
+  chart.setData(null, 0);
+  summaries.setData(null, results);
+  showSelection();
 }
 
-function loaded(message) {
-  $('reload').disabled = false;
-  if (message.status === 'missing') {
-    $('status').textContent = 'No results have been submitted yet.';
-    return;
-  }
-  if (message.status === 'failed') {
-    $('status').textContent = `The results could not be loaded: ${message.reason}.`;
-    return;
-  }
-  data = message.data;
-  tables = tables ?? byteTables(decoder);
-  sorted = null;
-  shownBuffer = null;
-  fillOsList();
-  const note = noteFor(data.problem);
-  $('note').textContent = note;
-  $('note').hidden = !note;
-  update();
-  showSelection(true);
-  document.documentElement.dataset.loaded = String(data.count);
+function setPhase(next) {
+  phase = next;
+  document.documentElement.dataset.state = next;
+  if (next === 'loading') delete document.documentElement.dataset.kept;
+  $('reload').disabled = next === 'loading';
+  $('export').disabled = next !== 'ready';
 }
 
-function onLoadMessage(message) {
-  if (message.status === 'progress') {
-    const percent = Math.floor((message.loaded / message.total) * 100);
-    $('status').textContent = `Loading the results… ${percent} %`;
-  } else {
-    loaded(message);
-  }
+// fn, run once in the next frame however often it is asked for before then.
+function perFrame(fn) {
+  let frame = 0;
+  return () => {
+    if (!frame) frame = requestAnimationFrame(() => { frame = 0; fn(); });
+  };
 }
+const statusLater = perFrame(showStatus);
+const rowsLater = perFrame(() => {
+  if (isPlainView()) showOrder(fileOrder(results.count), false);
+});
 
-function load() {
-  $('reload').disabled = true;
-  $('status').textContent = 'Loading the results…';
-  loadResults(onLoadMessage);
-}
+let lastAsked = 0;
+const handlers = {
+  // The first rows, read by the page itself while its worker starts (see client.js).
+  preview({ bytes, source }) {
+    if (results.count || phase !== 'loading' || !isPlainView() || isHostErrorPage(bytes)) return;
+    const batch = new RecordReader(decoder).push(bytes);
+    if (!batch) return;
+    results.add(batch);
+    preview = source;
+    loadInfo = { total: 0, loaded: 0, source };
+    showOrder(fileOrder(results.count), false);
+  },
+  reset({ total, source }) {
+    // The rows shown stay until the worker's first batch when they come from the same bytes.
+    if (preview !== source) clearAll();
+    setPhase('loading');
+    loadInfo = { wasShown: loadInfo?.wasShown, total, source, loaded: 0 };
+    showStatus();
+  },
+  progress({ loaded, total }) {
+    Object.assign(loadInfo, { loaded, total });
+    statusLater();
+  },
+  batch({ batch, loaded, total, osLabels: labels }) {
+    Object.assign(loadInfo, { loaded, total });
+    if (preview) {
+      results = new Results(decoder);
+      preview = '';
+    }
+    results.add(batch);
+    if (labels.length !== osLabels.length) {
+      osLabels = labels;
+      fillOsList();
+    }
+    // While the file is read, a search or sort is asked again now and then to take in the new rows.
+    if (isPlainView()) {
+      rowsLater();
+    } else if (performance.now() - lastAsked > 500) {
+      lastAsked = performance.now();
+      refreshView(false);
+    }
+  },
+  done({ count, rank, problem, histogram, how, added, moved }) {
+    results.rank = rank;
+    const said = {
+      unchanged: 'No new results since the last look.',
+      added: `${counts.format(added)} new ${added === 1 ? 'result' : 'results'} since the last look.`,
+      download: loadInfo?.wasShown ? 'The results file on the host has changed: every result was read again.' : '',
+    }[how] ?? '';
+    loadInfo = { how, moved, said };
+    setPhase('ready');
+    const note = noteFor(problem);
+    $('note').textContent = note;
+    $('note').hidden = !note;
+    chart.setData(histogram, count);
+    refreshView(false);
+    showStatus();
+    askStanding();
+    document.documentElement.dataset.loaded = String(count);
+  },
+  kept() {
+    // For tests and the bench: the stored copy is written, a revisit may use it.
+    document.documentElement.dataset.kept = String(results.count);
+  },
+  summaries(message) {
+    summaries.setData(message, results);
+  },
+  missing() {
+    clearAll();
+    setPhase('missing');
+    $('status').textContent = SUBMIT_HOW;
+    document.documentElement.dataset.loaded = '0';
+  },
+  failed({ url, reason, hint }) {
+    clearAll();
+    setPhase('failed');
+    $('status').textContent = `The results could not be loaded from ${url ?? 'the host'}: ${reason}. ${hint ?? ''}`.trim();
+    document.documentElement.dataset.loaded = '0';
+  },
+  view(message) {
+    views.answered(message);
+  },
+  stand(message) {
+    stands.answered(message);
+  },
+};
 
-$('reload').addEventListener('click', load);
+$('reload').addEventListener('click', () => {
+  const wasShown = results.count > 0;
+  setPhase('loading');
+  loadInfo = { wasShown, loaded: 0, total: 0 };
+  $('status').textContent = 'Looking for new results…';
+  load();
+});
+
+$('export').addEventListener('click', async () => {
+  $('export').disabled = true;
+  const order = shown;
+  const blob = await csvOf(results, order, (done, all) => {
+    $('status').textContent = `Preparing the CSV file: ${Math.floor((done / all) * 100)} %…`;
+  });
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = 'vantrel3-results.csv';
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60_000);
+  $('export').disabled = phase !== 'ready';
+  showStatus();
+  $('status').textContent += ` The CSV file holds the ${counts.format(order.length)} ${order.length === 1 ? 'row' : 'rows'} shown.`;
+});
+
+setPhase('loading');
 showControls();
-takeFirstLoad(onLoadMessage);
+refreshView(false);
+listen((message) => handlers[message.type]?.(message));

@@ -32,15 +32,36 @@ export function parseScore(text) {
 }
 
 // Lengths of the two bars as shares of a full bar: the larger score fills it, the
-// smaller gets its exact ratio. A share that comes out negative or not a number
-// (scores no submission writes) is clamped to 0..1; with a NaN score there is
-// nothing to compare and both bars are empty.
+// smaller gets its exact ratio. A score at or below 0 gets an empty bar (so two of
+// them draw nothing), and with a NaN score there is nothing to compare.
 export function barShares(first, second) {
   if (Number.isNaN(first) || Number.isNaN(second)) return [0, 0];
-  const clamp = (share) => (share >= 0 ? Math.min(share, 1) : 0);
-  if (second > first) return [clamp(first / second), 1];
-  if (second < first) return [1, clamp(second / first)];
-  return [1, 1];
+  const top = Math.max(first, second);
+  if (!(top > 0)) return [0, 0];
+  const share = (score) => (score === top ? 1 : score > 0 ? Math.min(score / top, 1) : 0);
+  return [share(first), share(second)];
+}
+
+// How two scores compare, in words: a ratio when both are above 0 (with a power of
+// ten once it is too large to write out), else the difference.
+export function comparison(mine, other, mineName, otherName) {
+  if (!Number.isFinite(mine) || !Number.isFinite(other)) return '';
+  if (mine === other) return 'Both scores are the same.';
+  const [high, low, highName] = mine > other ? [mine, other, mineName] : [other, mine, otherName];
+  if (low > 0) {
+    const ratio = high / low;
+    let times;
+    if (ratio < 100) times = ratio.toFixed(2);
+    else if (ratio < 1e15) times = Math.round(ratio).toLocaleString('en');
+    else {
+      const power = Math.log10(high) - Math.log10(low);
+      const exponent = Math.floor(power);
+      times = `${(10 ** (power - exponent)).toFixed(2)}E+${exponent}`;
+    }
+    return `${highName} is ${times} times as high.`;
+  }
+  const gap = high - low;
+  return Number.isFinite(gap) ? `${highName} is higher by ${formatScore(gap)}.` : `${highName} is far higher.`;
 }
 
 // Percent with one decimal, rounded down so that only the best reads "100".

@@ -1,8 +1,9 @@
 // The shared results file: records back to back, each four texts (a little-endian
 // int32 length, then that many Windows-1252 bytes: name, e-mail, OS, processor) and
-// a little-endian float64 score. The texts stay in the file's bytes; only offsets,
-// scores and OS numbers are taken out, so a million records cost a few typed arrays
-// rather than a million objects.
+// a little-endian float64 score. The file arrives in pieces; each piece's whole
+// records come out as a batch that keeps only what the page shows (name and
+// processor bytes, the OS as a number, the score), so e-mails never leave here and
+// a million records cost a few typed arrays rather than a million objects.
 
 export const FIELDS = ['name', 'e-mail', 'OS', 'processor'];
 const HOST_ERROR_MARKER = '<HTML><HEAD><TITLE>';
@@ -16,130 +17,212 @@ export function isHostErrorPage(bytes) {
   return true;
 }
 
-// Walks the records from the start. Calls onRecord(at, textStarts) for each whole
-// one, where textStarts holds the byte offset of each text (its length sits in the
-// four bytes before it). Returns { count, end, problem }: problem is null when the
-// data ends exactly after a record, else where and why reading stopped.
-function walk(bytes, onRecord) {
-  const size = bytes.length;
-  const data = new DataView(bytes.buffer, bytes.byteOffset, size);
-  const starts = [0, 0, 0, 0];
-  let at = 0;
-  let count = 0;
-  while (at < size) {
-    let pos = at;
-    let problem = null;
-    for (let f = 0; f < 4; f++) {
-      if (size - pos < 4) {
-        problem = { reason: 'cut' };
-        break;
-      }
-      const length = data.getInt32(pos, true);
-      pos += 4;
-      if (length < 0) {
-        problem = { reason: 'negative', field: FIELDS[f], length };
-        break;
-      }
-      if (length > size - pos) {
-        problem = { reason: 'past-end', field: FIELDS[f], length };
-        break;
-      }
-      starts[f] = pos;
-      pos += length;
-    }
-    if (!problem && size - pos < 8) problem = { reason: 'cut' };
-    if (problem) {
-      return { count, end: at, problem: { ...problem, record: count + 1, offset: at, rest: size - at } };
-    }
-    if (onRecord) onRecord(at, starts, data.getFloat64(pos, true));
-    at = pos + 8;
-    count++;
-  }
-  return { count, end: at, problem: null };
+function hashOf(bytes, start, length) {
+  let hash = 0x811c9dc5;
+  for (let i = start; i < start + length; i++) hash = Math.imul(hash ^ bytes[i], 0x01000193);
+  return hash;
 }
 
 // Short texts to numbers without making a string per record: a hash table over the
-// bytes, so even a file where every OS differs stays linear.
-class TextInterner {
-  constructor(bytes) {
-    this.bytes = bytes;
-    this.starts = [];
-    this.lengths = [];
+// bytes, so even a file where every OS differs stays linear. Each distinct text
+// keeps its own copy, since the pieces it came from are dropped.
+export class TextInterner {
+  constructor() {
+    this.texts = [];
     this.slots = new Int32Array(64).fill(-1);
   }
 
-  idOf(start, length) {
-    const bytes = this.bytes;
-    let hash = 0x811c9dc5;
-    for (let i = start; i < start + length; i++) hash = Math.imul(hash ^ bytes[i], 0x01000193);
-    let mask = this.slots.length - 1;
-    let slot = hash & mask;
+  // The text's number, or -1 when it is new.
+  find(bytes, start = 0, length = bytes.length) {
+    const mask = this.slots.length - 1;
+    let slot = hashOf(bytes, start, length) & mask;
     for (;;) {
       const id = this.slots[slot];
-      if (id < 0) break;
-      if (this.lengths[id] === length && sameBytes(bytes, this.starts[id], start, length)) return id;
+      if (id < 0 || sameBytes(this.texts[id], bytes, start, length)) return id;
       slot = (slot + 1) & mask;
     }
-    const id = this.starts.length;
-    this.starts.push(start);
-    this.lengths.push(length);
+  }
+
+  idOf(bytes, start, length) {
+    const known = this.find(bytes, start, length);
+    if (known >= 0) return known;
+    const mask = this.slots.length - 1;
+    let slot = hashOf(bytes, start, length) & mask;
+    while (this.slots[slot] >= 0) slot = (slot + 1) & mask;
+    const id = this.texts.length;
+    this.texts.push(bytes.slice(start, start + length));
     this.slots[slot] = id;
-    if (this.starts.length * 2 > this.slots.length) this.grow();
+    if (this.texts.length * 2 > this.slots.length) this.grow();
     return id;
   }
 
   grow() {
     const slots = new Int32Array(this.slots.length * 2).fill(-1);
     const mask = slots.length - 1;
-    const bytes = this.bytes;
-    for (let id = 0; id < this.starts.length; id++) {
-      let hash = 0x811c9dc5;
-      for (let i = this.starts[id]; i < this.starts[id] + this.lengths[id]; i++) {
-        hash = Math.imul(hash ^ bytes[i], 0x01000193);
-      }
-      let slot = hash & mask;
+    this.texts.forEach((text, id) => {
+      let slot = hashOf(text, 0, text.length) & mask;
       while (slots[slot] >= 0) slot = (slot + 1) & mask;
       slots[slot] = id;
-    }
+    });
     this.slots = slots;
   }
 }
 
-function sameBytes(bytes, a, b, length) {
-  for (let i = 0; i < length; i++) if (bytes[a + i] !== bytes[b + i]) return false;
+function sameBytes(text, bytes, start, length) {
+  if (text.length !== length) return false;
+  for (let i = 0; i < length; i++) if (text[i] !== bytes[start + i]) return false;
   return true;
 }
 
-// Indexes every whole record: where its name and processor start, its OS as a number
-// into osNames, its score. A cut last record or a bad length ends the index there;
-// problem says why (null for a clean file).
-export function indexRecords(bytes, decoder = new TextDecoder('windows-1252')) {
-  const { count } = walk(bytes, null);
-  const nameStart = new Uint32Array(count);
-  const processorStart = new Uint32Array(count);
-  const os = new Uint32Array(count);
-  const scores = new Float64Array(count);
-  const interner = new TextInterner(bytes);
-  let i = 0;
-  const result = walk(bytes, (at, starts, score) => {
-    nameStart[i] = starts[0];
-    processorStart[i] = starts[3];
-    os[i] = interner.idOf(starts[2], textLength(bytes, starts[2]));
-    scores[i] = score;
-    i++;
-  });
-  const osNames = interner.starts.map((start, id) =>
-    decoder.decode(bytes.subarray(start, start + interner.lengths[id])));
-  return { count, nameStart, processorStart, os, osNames, scores, problem: result.problem };
+// Reads the records of a file that arrives in pieces. push() returns the records
+// that a piece completes (null when none). Reading stops for good at a length that
+// is negative; a record cut short, or a length that runs past what has arrived, may
+// still be completed by more data. check() says why the data so far does not end
+// after a whole record: { reason: 'cut' | 'negative' | 'past-end', field, length,
+// record, offset, rest }, or null.
+export class RecordReader {
+  constructor(decoder = new TextDecoder('windows-1252')) {
+    this.decoder = decoder;
+    this.count = 0; // whole records read
+    this.end = 0; // where they end in the file
+    this.size = 0; // bytes pushed
+    this.held = []; // bytes after the last whole record, waiting for the rest of it
+    this.heldLength = 0;
+    this.need = 0; // bytes the held record needs before reading it again can get further
+    this.stopped = null; // the negative length that ended reading
+    this.interner = new TextInterner();
+    this.osNames = [];
+  }
+
+  push(piece) {
+    this.size += piece.length;
+    if (this.stopped) return null;
+    if (this.heldLength) {
+      this.held.push(piece);
+      this.heldLength += piece.length;
+      if (this.heldLength < this.need) return null;
+      piece = this.takeHeld();
+    }
+    const { count, textBytes, stop, problem } = this.scan(piece);
+    const batch = count ? this.collect(piece, count, textBytes) : null;
+    if (problem?.reason === 'negative') {
+      this.stopped = problem;
+    } else if (stop < piece.length) {
+      this.held = [piece.slice(stop)];
+      this.heldLength = piece.length - stop;
+      this.need = problem.need;
+    }
+    return batch;
+  }
+
+  check() {
+    let problem = this.stopped;
+    if (!problem && this.heldLength) {
+      const length = this.heldLength;
+      this.held = [this.takeHeld()];
+      this.heldLength = length;
+      problem = this.scan(this.held[0]).problem;
+    }
+    if (!problem) return null;
+    const { need, ...why } = problem;
+    return { ...why, record: this.count + 1, offset: this.end, rest: this.size - this.end };
+  }
+
+  takeHeld() {
+    const bytes = concat(this.held, this.heldLength);
+    this.held = [];
+    this.heldLength = 0;
+    return bytes;
+  }
+
+  // Where the whole records at the start of bytes end, how many there are and how many
+  // name and processor bytes they hold, and what stops the record after them.
+  scan(bytes) {
+    const size = bytes.length;
+    const view = new DataView(bytes.buffer, bytes.byteOffset, size);
+    let at = 0;
+    let count = 0;
+    let textBytes = 0;
+    while (at < size) {
+      let pos = at;
+      let kept = 0;
+      let problem = null;
+      for (let f = 0; f < 4; f++) {
+        if (size - pos < 4) {
+          problem = { reason: 'cut', need: pos + 4 - at };
+          break;
+        }
+        const length = view.getInt32(pos, true);
+        pos += 4;
+        if (length < 0) {
+          problem = { reason: 'negative', field: FIELDS[f], length };
+          break;
+        }
+        if (length > size - pos) {
+          problem = { reason: 'past-end', field: FIELDS[f], length, need: pos + length - at };
+          break;
+        }
+        if (f === 0 || f === 3) kept += length;
+        pos += length;
+      }
+      if (!problem && size - pos < 8) problem = { reason: 'cut', need: pos + 8 - at };
+      if (problem) return { count, textBytes, stop: at, problem };
+      textBytes += kept;
+      at = pos + 8;
+      count++;
+    }
+    return { count, textBytes, stop: at, problem: null };
+  }
+
+  collect(bytes, count, textBytes) {
+    const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.length);
+    const texts = new Uint8Array(textBytes);
+    const bounds = new Uint32Array(2 * count + 1);
+    const os = new Uint32Array(count);
+    const scores = new Float64Array(count);
+    const knownOs = this.osNames.length;
+    let at = 0;
+    let used = 0;
+    // Byte loops rather than set(subarray()): two short copies a record, and no objects.
+    for (let i = 0; i < count; i++) {
+      const nameLength = view.getInt32(at, true);
+      bounds[2 * i] = used;
+      for (let k = at + 4, e = at + 4 + nameLength; k < e; k++) texts[used++] = bytes[k];
+      at += 4 + nameLength;
+      at += 4 + view.getInt32(at, true); // the e-mail stays behind
+      const osLength = view.getInt32(at, true);
+      os[i] = this.interner.idOf(bytes, at + 4, osLength);
+      at += 4 + osLength;
+      const processorLength = view.getInt32(at, true);
+      bounds[2 * i + 1] = used;
+      for (let k = at + 4, e = at + 4 + processorLength; k < e; k++) texts[used++] = bytes[k];
+      at += 4 + processorLength;
+      scores[i] = view.getFloat64(at, true);
+      at += 8;
+    }
+    bounds[2 * count] = used;
+    for (let id = knownOs; id < this.interner.texts.length; id++) {
+      this.osNames.push(this.decoder.decode(this.interner.texts[id]));
+    }
+    // Few OS names (the usual case) take a byte a record.
+    const most = this.osNames.length;
+    const osIds = most <= 256 ? Uint8Array.from(os) : most <= 65536 ? Uint16Array.from(os) : os;
+    const batch = { first: this.count, count, texts, bounds, os: osIds, scores, osNames: this.osNames.slice(knownOs) };
+    this.count += count;
+    this.end += at;
+    return batch;
+  }
 }
 
-// The length of the text that starts at start (stored in the four bytes before it).
-export function textLength(bytes, start) {
-  return (bytes[start - 4] | (bytes[start - 3] << 8) | (bytes[start - 2] << 16) | (bytes[start - 1] << 24)) >>> 0;
-}
-
-export function textAt(bytes, start, decoder) {
-  return decoder.decode(bytes.subarray(start, start + textLength(bytes, start)));
+function concat(pieces, length) {
+  if (pieces.length === 1) return pieces[0];
+  const out = new Uint8Array(length);
+  let at = 0;
+  for (const piece of pieces) {
+    out.set(piece, at);
+    at += piece.length;
+  }
+  return out;
 }
 
 // Orders and ranks by score without a comparison callback, fast for a million: a

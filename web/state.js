@@ -1,13 +1,16 @@
 // What the page's address keeps, in its fragment, so a link reopens the same view:
-// q (search text), os, sort (a column, "-" in front for descending), sel (the
-// selected result's number, 1 for the file's first), and what it is compared
-// with: vs (another result's number) or score (a typed-in score).
+// q (search text), os, cpu (one processor, from its summary), sort (a column, "-"
+// in front for descending), sel (the selected result's number, 1 for the file's
+// first), and what it is compared with: vs (another result's number) or score (a
+// typed-in score).
 // The fragment never reaches the host, so this works on any static host.
 
 export const COLUMNS = ['file', 'name', 'os', 'processor', 'score', 'rank', 'percentile'];
 
 export function defaultState() {
-  return { q: '', os: '', sort: 'file', descending: false, selected: 0, versus: 0, score: '', withRow: false };
+  return {
+    q: '', os: '', processor: '', sort: 'file', descending: false, selected: 0, versus: 0, score: '', withRow: false,
+  };
 }
 
 function wholeNumber(text) {
@@ -19,6 +22,7 @@ export function parseState(hash) {
   const state = defaultState();
   state.q = params.get('q') ?? '';
   state.os = params.get('os') ?? '';
+  state.processor = params.get('cpu') ?? '';
   const sort = params.get('sort') ?? '';
   const column = sort.replace(/^-/, '');
   if (COLUMNS.includes(column)) {
@@ -36,6 +40,7 @@ export function formatState(state) {
   const params = new URLSearchParams();
   if (state.q) params.set('q', state.q);
   if (state.os) params.set('os', state.os);
+  if (state.processor) params.set('cpu', state.processor);
   if (state.sort !== 'file' || state.descending) params.set('sort', (state.descending ? '-' : '') + state.sort);
   if (state.selected) params.set('sel', String(state.selected));
   if (state.withRow && state.versus) params.set('vs', String(state.versus));

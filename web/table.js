@@ -1,7 +1,9 @@
 // A semantic table that holds only the rows in view (plus a few), between two
 // spacer rows that keep the scroll height. aria-rowcount and aria-rowindex tell
-// screen readers where they are in the whole list. Keyboard: one row's button is
-// in the tab order; arrows, Page Up/Down, Home and End move between rows.
+// screen readers where they are in the whole list. Keyboard: one row's button is in
+// the tab order; arrows, Page Up/Down, Home and End move between rows. Row elements
+// are reused as the list scrolls, so focus is kept with the record, not the element:
+// when its row scrolls away, focus waits on the scroller and comes back with it.
 
 // Browsers cap an element's height (Firefox near 17.9 million pixels); past this
 // the scroll position maps onto the rows proportionally.
@@ -10,16 +12,18 @@ const OVERSCAN = 4;
 
 export class VirtualTable {
   // fill(cells, record) writes one row; onSelect(record) runs on a click or Enter.
-  constructor(scroller, table, columns, fill, onSelect) {
+  constructor(scroller, table, fill, onSelect) {
     this.scroller = scroller;
     this.table = table;
     this.body = table.tBodies[0];
-    this.columns = columns;
+    this.columns = table.tHead.rows[0].cells.length;
     this.fill = fill;
     this.onSelect = onSelect;
     this.order = new Uint32Array(0);
     this.selected = -1;
-    this.active = 0;
+    this.active = -1; // the record whose button is in the tab order
+    this.focused = -1; // the record that has (or, scrolled away, is owed) the focus
+    this.owed = false;
     this.rowHeight = 0;
     this.pool = [];
     this.top = this.spacer();
@@ -27,9 +31,20 @@ export class VirtualTable {
     this.body.replaceChildren(this.top, this.bottom);
     this.frame = 0;
     scroller.addEventListener('scroll', () => this.schedule(), { passive: true });
-    new ResizeObserver(() => this.schedule()).observe(scroller);
+    new ResizeObserver(() => {
+      this.rowHeight = 0; // the layout may have changed with the width
+      this.schedule();
+    }).observe(scroller);
     this.body.addEventListener('click', (event) => this.clicked(event));
     this.body.addEventListener('keydown', (event) => this.key(event));
+    this.body.addEventListener('focusin', (event) => {
+      const row = event.target.closest('tr');
+      if (row?.dataset.record) this.focused = this.active = Number(row.dataset.record);
+      this.owed = false;
+    });
+    scroller.addEventListener('focusout', (event) => {
+      if (event.target === scroller) this.owed = false;
+    });
   }
 
   spacer() {
@@ -55,11 +70,12 @@ export class VirtualTable {
     return row;
   }
 
-  // order: the record numbers to show, in the order to show them.
-  setOrder(order) {
+  // order: the record numbers to show, in the order to show them (a Uint32Array, or
+  // anything with its length, at() and indexOf()); top: back to the first.
+  setOrder(order, top = false) {
     this.order = order;
     this.table.setAttribute('aria-rowcount', String(order.length + 1));
-    this.active = Math.min(this.active, Math.max(order.length - 1, 0));
+    if (top) this.scroller.scrollTop = 0;
     this.render();
   }
 
@@ -77,7 +93,7 @@ export class VirtualTable {
     const probe = this.makeRow();
     probe.cells[1].textContent = 'M';
     this.body.append(probe);
-    this.rowHeight = probe.getBoundingClientRect().height || 32;
+    this.rowHeight = probe.getBoundingClientRect().height;
     probe.remove();
     this.headHeight = this.table.tHead.getBoundingClientRect().height;
   }
@@ -86,7 +102,7 @@ export class VirtualTable {
   // the pixel offset at which it sits.
   window() {
     const count = this.order.length;
-    const h = this.rowHeight;
+    const h = this.rowHeight || 32;
     const view = Math.max(this.scroller.clientHeight - this.headHeight, h);
     const full = count * h;
     const scrollTop = this.scroller.scrollTop;
@@ -102,24 +118,31 @@ export class VirtualTable {
 
   render() {
     this.measure();
+    if (!this.rowHeight) return; // not laid out (hidden): the resize observer calls again
     const count = this.order.length;
     const { first, offset, height, view } = this.window();
-    const shown = Math.min(Math.ceil(view / this.rowHeight) + OVERSCAN, count - first);
+    const shown = Math.max(Math.min(Math.ceil(view / this.rowHeight) + OVERSCAN, count - first), 0);
     while (this.pool.length < shown) this.pool.push(this.makeRow());
-    const rows = this.pool.slice(0, Math.max(shown, 0));
-    let focusAt = this.active >= first && this.active < first + shown ? this.active : first;
+    const rows = this.pool.slice(0, shown);
+    const focus = document.activeElement;
+    const hadFocus = this.body.contains(focus) || (focus === this.scroller && this.owed);
+    let tabRow = rows[0];
+    let focusRow = null;
     rows.forEach((row, k) => {
       const position = first + k;
-      const record = this.order[position];
+      const record = this.order.at(position);
       row.dataset.position = String(position);
+      row.dataset.record = String(record);
       row.setAttribute('aria-rowindex', String(position + 2));
       const selected = record === this.selected;
       row.classList.toggle('selected', selected);
-      const button = row.cells[0].firstChild;
-      button.setAttribute('aria-pressed', String(selected));
-      button.tabIndex = position === focusAt ? 0 : -1;
+      row.cells[0].firstChild.setAttribute('aria-pressed', String(selected));
+      row.cells[0].firstChild.tabIndex = -1;
+      if (record === this.active) tabRow = row;
+      if (record === this.focused) focusRow = row;
       this.fill(row.cells, record);
     });
+    if (tabRow) tabRow.cells[0].firstChild.tabIndex = 0;
     // Touch the DOM only where the set of rows changed.
     const current = [...this.body.children].slice(1, -1);
     if (current.length !== rows.length || current.some((row, k) => row !== rows[k])) {
@@ -127,13 +150,20 @@ export class VirtualTable {
     }
     this.top.style.height = `${offset}px`;
     this.bottom.style.height = `${Math.max(height - offset - rows.length * this.rowHeight, 0)}px`;
+    if (hadFocus && focusRow) {
+      const button = focusRow.cells[0].firstChild;
+      if (document.activeElement !== button) button.focus({ preventScroll: true });
+    } else if (hadFocus && document.activeElement !== this.scroller) {
+      this.scroller.focus({ preventScroll: true });
+      this.owed = true;
+    }
   }
 
   clicked(event) {
     const row = event.target.closest('tr');
-    if (!row || !row.dataset.position) return;
-    this.active = Number(row.dataset.position);
-    this.onSelect(this.order[this.active]);
+    if (!row || !row.dataset.record) return;
+    this.active = Number(row.dataset.record);
+    this.onSelect(this.active);
   }
 
   key(event) {
@@ -148,22 +178,32 @@ export class VirtualTable {
     else if (event.key === 'End') to = this.order.length - 1;
     else return;
     event.preventDefault();
-    this.focusPosition(Math.max(0, Math.min(to, this.order.length - 1)));
+    to = Math.max(0, Math.min(to, this.order.length - 1));
+    this.focused = this.active = this.order.at(to);
+    this.scrollTo(to);
+    this.render();
   }
 
-  // Scrolls the row at position into view, puts it in the tab order and focuses it.
-  focusPosition(position, focus = true) {
-    this.active = position;
+  // Scrolls record's row into view and puts it in the tab order (focused too when
+  // focus is true); false when the record is not in the list.
+  reveal(record, focus = false) {
+    const position = this.order.indexOf(record);
+    if (position < 0) return false;
+    this.active = record;
+    if (focus) {
+      this.focused = record;
+      this.owed = true;
+      if (!this.body.contains(document.activeElement)) this.scroller.focus({ preventScroll: true });
+    }
     this.scrollTo(position);
     this.render();
-    const row = this.pool.find((r) => r.isConnected && Number(r.dataset.position) === position);
-    if (row && focus) row.cells[0].firstChild.focus({ preventScroll: true });
+    return true;
   }
 
   scrollTo(position) {
     this.measure();
     const { first, view } = this.window();
-    const h = this.rowHeight;
+    const h = this.rowHeight || 32;
     const visibleRows = Math.max(Math.floor(view / h), 1);
     if (position >= first && position < first + visibleRows) return;
     const target = position < first ? position : position - visibleRows + 1;
