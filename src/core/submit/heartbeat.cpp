@@ -76,6 +76,9 @@ void Heartbeat::afterCheck(const TransferOutcome& outcome)
 {
     m_checking = false;
     if (!outcome.ok()) {
+        // A lock that cannot be listed at all is gone, and the heartbeat with it.
+        if (m_target == Target::Lock && refused(outcome))
+            m_lost = true;
         m_next = m_session.now() + 1s;
         return;
     }
