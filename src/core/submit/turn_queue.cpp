@@ -124,24 +124,30 @@ TurnQueue::Wait TurnQueue::waitForTurn()
             }
         }
 
+        // Each look costs the host as much as it costs the waiter: one far from the front, or far
+        // from the host (a look takes its round trips), looks rarely; the front waiter most often.
         if (!atFront || m_session.now() >= nextQueueLook) {
+            const Duration started = m_session.now();
             if (const std::optional<std::size_t> ahead = liveTicketsAhead()) {
+                const Duration took = std::max<Duration>(m_session.now() - started, timing.pollMin);
                 atFront = *ahead == 0;
                 nextQueueLook = m_session.now()
-                    + (atFront ? 1000ms
-                               : std::clamp<Duration>(
-                                   timing.pollMin * 2 * *ahead, timing.pollMin, timing.pollMax));
+                    + (atFront ? std::max<Duration>(1000ms, took * 4)
+                               : std::clamp<Duration>(took * 2 * *ahead, timing.pollMin, timing.pollMax));
             }
         }
 
         Duration nextLook = nextQueueLook;
         if (atFront) {
             bool again = false;
+            const Duration started = m_session.now();
             if (const std::optional<Wait> ended = claimAtFront(nextLockList, again))
                 return *ended;
             if (again)
                 continue;
-            nextLook = m_session.now() + timing.pollMin + std::chrono::milliseconds(jitter(m_jitter));
+            const Duration took = m_session.now() - started;
+            nextLook = m_session.now() + std::max<Duration>(timing.pollMin, took)
+                + std::chrono::milliseconds(jitter(m_jitter));
         }
         if (m_onWaiting)
             m_onWaiting();
