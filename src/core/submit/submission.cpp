@@ -192,6 +192,8 @@ Submission::Step Submission::attempt(SubmitResult& result)
     m_away = false;
     m_holding = false;
     report(SubmitStage::Contacting);
+    if (!m_featuresKnown)
+        m_session.startFeatures(); // the FTP logon goes on while the copy is brought up to date
     if (!m_copy.update()) {
         result = copyFailure();
         return Step::Done;
