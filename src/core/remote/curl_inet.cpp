@@ -249,6 +249,16 @@ void CurlInet::Cancel()
     d->cancel();
 }
 
+void CurlInet::disconnect()
+{
+    if (d->job || !d->session)
+        return;
+    d->joinAbandoned();
+    d->abandoned = std::thread([session = std::move(d->session)]() mutable { session = {}; });
+    d->session = {};
+    d->sessionKey.clear();
+}
+
 void CurlInet::setProtocol(std::int32_t protocol)
 {
     d->protocol = protocol;

@@ -64,6 +64,8 @@ public:
     const TransferOutcome& outcome() const { return m_engine.Outcome(); }
     // Ends the command under way (from a tick).
     void cancel() { m_ftp->Cancel(); }
+    // The FTP session is done with for now: it ends without anyone waiting for its QUIT.
+    void disconnect() { m_ftp->disconnect(); }
     // Transfers that may run long (a whole file), bounded by the stall limit instead.
     void allowLongTransfers(bool allow);
     // Removes a folder and what it holds, one level of folders deep; bounded and best effort.

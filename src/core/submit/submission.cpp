@@ -408,6 +408,7 @@ Submission::Step Submission::afterCommit(
 // looks for the record at a record boundary from there on.
 SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
 {
+    m_session.disconnect(); // the read-back is over HTTP; the FTP session ends meanwhile
     const Duration firstFailure = m_session.now();
     Duration backoff = std::chrono::milliseconds(500);
     bool updated = m_copy.update();

@@ -139,15 +139,13 @@ TurnQueue::Wait TurnQueue::waitForTurn()
 
         Duration nextLook = nextQueueLook;
         if (atFront) {
+            // The front waiter tries again at once: the turn passes as soon as the lock is free.
             bool again = false;
-            const Duration started = m_session.now();
             if (const std::optional<Wait> ended = claimAtFront(nextLockList, again))
                 return *ended;
             if (again)
                 continue;
-            const Duration took = m_session.now() - started;
-            nextLook = m_session.now() + std::max<Duration>(timing.pollMin, took)
-                + std::chrono::milliseconds(jitter(m_jitter));
+            nextLook = m_session.now() + timing.pollMin + std::chrono::milliseconds(jitter(m_jitter));
         }
         if (m_onWaiting)
             m_onWaiting();
