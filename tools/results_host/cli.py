@@ -107,6 +107,8 @@ def parse_args(argv):
     parser.add_argument("--log", default=None, metavar="FILE",
                         help="log every HTTP request and FTP command, and every refusal and limit that bit")
     parser.add_argument("--verbose", action="store_true", help="let the FTP server log its sessions")
+    parser.add_argument("--appends-in-turn-only", action="store_true",
+                        help="take an append only in its sender's turn and list only VANTREL-APPE-IN-TURN, as earlier versions of this host did")
     # For tests only.
     parser.add_argument("--fault", default="none", help=argparse.SUPPRESS,
                         choices=("none", "http-500", "http-300", "http-cut", "ignore-range", "lose-upload"))
@@ -164,7 +166,7 @@ def serve(args, root, shared, log):
     signal.signal(signal.SIGTERM, request_stop)
     signal.signal(signal.SIGINT, request_stop)
 
-    ftp = make_ftp_server((args.bind, args.ftp_port), shared, Turn(shared.root), log, limits, args.password,
+    ftp = make_ftp_server((args.bind, args.ftp_port), shared, Turn(shared.root, not args.appends_in_turn_only), log, limits, args.password,
                           args.read_only, args.throttle)
     page = args.page if args.page is not None else default_page()
     config = WebConfig(shared.path, os.path.realpath(page) if page else None, args.fault, args.throttle, log,

@@ -11,7 +11,7 @@ from pyftpdlib.handlers import FTPHandler
 from .ftp_data import GuardedPassiveDTP, storage_reply, transfer_class
 from .history import STAYS_A_FILE, remove_path
 from .limits import LOGON_DEADLINE, OUT_OF_DESCRIPTORS
-from .names import APPEND_FEATURE, LOCK_NAME, SHARED_NAME, USER_NAME
+from .names import APPEND_ANYTIME_FEATURE, APPEND_FEATURE, LOCK_NAME, SHARED_NAME, USER_NAME
 from .records import MAX_NEW_RECORDS, Refusal
 from .request_log import host_log
 from .turn import lock_rename_refusal
@@ -42,7 +42,7 @@ class GuardedFTPHandler(FTPHandler):
 
     def __init__(self, conn, server, ioloop=None):
         super().__init__(conn, server, ioloop=ioloop)
-        self._extra_feats = [APPEND_FEATURE]
+        self._extra_feats = [APPEND_FEATURE] + ([APPEND_ANYTIME_FEATURE] if self.turn.appends_anytime else [])
 
     def get_repr_info(self, as_str=False, extra_info=None):
         # Only what cannot fail: the base class's touches a data file that may be closed already.
@@ -95,7 +95,7 @@ class GuardedFTPHandler(FTPHandler):
             self._restart_position = kept
             return super().ftp_STOR(file, mode)
         if cmd == "APPE":
-            reason = self.turn.refusal(self)
+            reason = self.turn.append_refusal(self)
             if reason:
                 return self.refuse(cmd, file, reason)
             kept = None
@@ -149,7 +149,7 @@ class GuardedFTPHandler(FTPHandler):
             try:
                 if kept is None:
                     # Judged now that all of it has arrived, against the lock as it is now.
-                    reason = self.turn.refusal(self)
+                    reason = self.turn.append_refusal(self)
                     if reason:
                         raise Refusal(reason)
                     offset, added = self.shared.append(aside, self.remote_ip)

@@ -8,4 +8,8 @@ SHARED_NAME = "compare.zip"
 LOCK_NAME = "compare.lock"
 CLAIM_PREFIXES = ("compare.q-", "compare.claim-")
 LOCK_ENTRY_PREFIXES = ("hb-", "dead-")
+# Listed in FEAT. IN-TURN: an APPE of whole records to the shared file is taken in its sender's turn (what
+# older programs look for). ANYTIME: also outside every turn; the host applies each at the file's end under a
+# lock of its own, so appenders need no turn at all.
 APPEND_FEATURE = "VANTREL-APPE-IN-TURN"
+APPEND_ANYTIME_FEATURE = "VANTREL-APPE-ANYTIME"

@@ -10,8 +10,10 @@ class Turn:
     """Which FTP session holds the submitters' turn: the one whose claim (a rename of its folder onto
     compare.lock) made the current compare.lock, as long as nothing has renamed, removed or replaced it since."""
 
-    def __init__(self, root):
+    def __init__(self, root, appends_anytime=True):
         self.lock_path = os.path.join(root, LOCK_NAME)
+        # Appends are taken outside every turn too (under the shared file's own lock); else only in a turn.
+        self.appends_anytime = appends_anytime
         self.holder = None
         self._key = None
         self._lost = None  # (session, why) of the last holder that lost the turn
@@ -35,6 +37,10 @@ class Turn:
             self.holder = None
         if self._lost and self._lost[0] is session:
             self._lost = None
+
+    def append_refusal(self, session):
+        """None when session may append to the shared file now, else why not."""
+        return None if self.appends_anytime else self.refusal(session)
 
     def refusal(self, session):
         """None while session holds the turn, else the reason it does not."""

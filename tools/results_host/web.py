@@ -90,6 +90,12 @@ def page_file(page_root, name):
     return path, kind
 
 
+# A client may send its next request on the same connection within this many seconds (the program's
+# read-back follows its update by a few round trips); an idle connection holds its thread no longer.
+KEEP_ALIVE_IDLE = 2
+MAX_REQUESTS_PER_CONNECTION = 16
+
+
 class WebHandler(http.server.BaseHTTPRequestHandler):
     """One web request. The server's settings come in the class attribute config (a WebConfig)."""
 
@@ -106,25 +112,35 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
         pass
 
     def handle(self):
-        self.close_connection = True
-        head = self._read_head()
-        if head:
+        for served in range(MAX_REQUESTS_PER_CONNECTION):
+            self.close_connection = True
+            self._last = served + 1 == MAX_REQUESTS_PER_CONNECTION
+            head = self._read_head(KEEP_ALIVE_IDLE if served else None)
+            if not head:
+                return
             # The head is read whole first, against a deadline, so a trickling client cannot hold a thread.
             self.rfile = io.BytesIO(head)
             data_timeout = self.config.data_timeout
             self.connection.settimeout(min(data_timeout, RATE_WINDOW) if data_timeout else RATE_WINDOW)
             self.handle_one_request()
+            if self.close_connection:
+                return
 
-    def _read_head(self):
+    def _read_head(self, idle=None):
+        """The next request's head; None when none came in time (idle: a kept connection's next request,
+        whose absence is no fault)."""
         data_timeout = self.config.data_timeout
         limit = min(HEAD_DEADLINE, data_timeout) if data_timeout else HEAD_DEADLINE
+        if idle is not None:
+            limit = min(limit, idle)
         deadline = time.monotonic() + limit
         data = b""
         while b"\r\n\r\n" not in data and b"\n\n" not in data:
             left = deadline - time.monotonic()
             if left <= 0 or len(data) > 16 << 10:
-                self.config.log.note("TIMEOUT", self.client_address,
-                                     "HTTP request head not complete within %ss" % limit)
+                if data or idle is None:
+                    self.config.log.note("TIMEOUT", self.client_address,
+                                         "HTTP request head not complete within %ss" % limit)
                 return None
             self.connection.settimeout(left)
             try:
@@ -181,7 +197,9 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
         self.send_header("Cache-Control", "no-cache")
         self.send_header("Content-Security-Policy", CONTENT_SECURITY_POLICY)
         self.send_header("X-Content-Type-Options", "nosniff")
-        self.send_header("Connection", "close")
+        if self.close_connection or getattr(self, "_last", True) or self.config.fault == "http-cut":
+            self.close_connection = True
+            self.send_header("Connection", "close")
         self.end_headers()
 
     def _send_page(self, status, text, send_body, extra=()):
@@ -218,9 +236,11 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
                     extra.append(("Content-Range", "bytes %d-%d/%d" % (wanted[0], wanted[1], size)))
             try:
                 self._start(status, content_type, length, extra)
-                if send_body and length:
-                    self._send_body(f, start, length // 2 if self.config.fault == "http-cut" else length)
+                if send_body and length and not self._send_body(
+                        f, start, length // 2 if self.config.fault == "http-cut" else length):
+                    self.close_connection = True
             except OSError:
+                self.close_connection = True
                 return
         if self.config.fault == "http-cut":
             # Announce everything, deliver about half, then drop the connection.
@@ -231,7 +251,7 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
 
     def _send_body(self, f, offset, length):
         """Streams length bytes of f from offset; cut off when the client takes less than min_rate bytes a
-        second over RATE_WINDOW seconds, or nothing for data_timeout seconds."""
+        second over RATE_WINDOW seconds, or nothing for data_timeout seconds. True when all of it went."""
         throttle, min_rate, data_timeout, log = (self.config.throttle, self.config.min_rate,
                                                  self.config.data_timeout, self.config.log)
         out = self.connection
@@ -249,11 +269,11 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
                 if window_sent < least:
                     log.note("TIMEOUT", self.client_address,
                              "HTTP transfer under %d bytes a second for %ss" % (min_rate, RATE_WINDOW))
-                    return
+                    return False
                 window_start, window_sent = now, 0
             if data_timeout and now - last_progress >= data_timeout:
                 log.note("TIMEOUT", self.client_address, "HTTP request idle for %ss" % data_timeout)
-                return
+                return False
             wait = window_start + RATE_WINDOW - now
             if data_timeout:
                 wait = min(wait, last_progress + data_timeout - now)
@@ -264,12 +284,13 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
             except BlockingIOError:
                 continue
             if sent == 0:
-                return  # the file was cut short meanwhile
+                return False  # the file was cut short meanwhile
             offset += sent
             window_sent += sent
             last_progress = time.monotonic()
             if throttle > 0:
                 time.sleep(0.1)
+        return True
 
 
 class WebServer(http.server.ThreadingHTTPServer):

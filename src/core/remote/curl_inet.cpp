@@ -44,8 +44,8 @@ struct CurlInet::Private {
     std::chrono::milliseconds overallTimeout = 60s;
     long lowSpeedBytes = 0;
     long lowSpeedSeconds = 0;
-    Session session; // the FTP session kept between requests
-    std::string sessionKey; // server and account it is logged on with
+    Session session; // the connection kept between requests
+    std::string sessionKey; // the FTP server and account it is logged on with, or the HTTP address
 
     // ftp://server/ for the server given to Execute, or else the one set through URL.
     std::string ftpBase(const std::string& server) const
@@ -81,8 +81,10 @@ struct CurlInet::Private {
         request.overallTimeout = overallTimeout;
         request.lowSpeedBytes = lowSpeedBytes;
         request.lowSpeedSeconds = lowSpeedSeconds;
-        if (request.ftp()) {
-            const std::string key = request.ftpBase + "\n" + userName + "\n" + password;
+        if (request.onSession()) {
+            // FTP: the same server and account keep their logon; HTTP: the same address its connection.
+            const std::string key
+                = request.ftp() ? request.ftpBase + "\n" + userName + "\n" + password : request.url;
             if (key == sessionKey)
                 request.session = std::move(session);
             session = {};
@@ -245,6 +247,16 @@ bool CurlInet::StillExecuting()
 void CurlInet::Cancel()
 {
     d->cancel();
+}
+
+void CurlInet::disconnect()
+{
+    if (d->job || !d->session)
+        return;
+    d->joinAbandoned();
+    d->abandoned = std::thread([session = std::move(d->session)]() mutable { session = {}; });
+    d->session = {};
+    d->sessionKey.clear();
 }
 
 void CurlInet::setProtocol(std::int32_t protocol)

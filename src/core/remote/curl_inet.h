@@ -61,6 +61,9 @@ public:
     bool Execute(const std::string& url, const std::string& operation) override;
     bool StillExecuting() override;
     void Cancel() override;
+    // Ends the connection kept between requests (FTP: QUIT) on a thread of its own, so that no one
+    // waits for its answer; the next request makes a new one.
+    void disconnect();
 
     void setProtocol(std::int32_t protocol) override;
     void setURL(const std::string& url) override;

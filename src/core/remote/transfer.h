@@ -52,11 +52,12 @@ struct Request {
     std::chrono::milliseconds overallTimeout {};
     long lowSpeedBytes = 0;
     long lowSpeedSeconds = 0;
-    Session session; // FTP: the handles whose connection is kept between requests
+    Session session; // the handles whose connection is kept between requests
 
     bool ftp() const { return kind != Kind::Http && kind != Kind::Fetch; }
-    // A PUT runs on a connection of its own; every other FTP request on the session.
-    bool onSession() const { return ftp() && remoteTemporary.empty(); }
+    // A PUT runs on a connection of its own; every other request on the kept session (FTP: its
+    // logon; HTTP: a connection kept alive, so the read-back after a submission costs one round trip).
+    bool onSession() const { return remoteTemporary.empty(); }
 };
 
 // Shared by the caller and the worker thread that runs one transfer.
@@ -69,7 +70,7 @@ struct Job {
     std::string body;
     std::vector<std::string> replies;
     FetchResult fetched;
-    Session session; // handed back for the next FTP request
+    Session session; // handed back for the next request
 };
 
 // One transfer under way on the worker: its handle and what the callbacks fill in.

@@ -6,6 +6,7 @@
 
 #include <ctime>
 #include <thread>
+#include <utility>
 
 namespace vantrel {
 
@@ -111,8 +112,21 @@ TransferOutcome HostSession::rename(const std::string& from, const std::string& 
     return run([&] { return m_engine.RenameFile(from, to); });
 }
 
+void HostSession::startFeatures()
+{
+    m_engine.SetWaitForCommands(false);
+    m_featuresStarted = m_engine.AskFeatures();
+    m_engine.SetWaitForCommands(true);
+}
+
 TransferOutcome HostSession::features()
 {
+    if (std::exchange(m_featuresStarted, false)) {
+        while (m_engine.StillExecuting())
+            tick();
+        if (!unreachable(m_engine.Outcome()))
+            return m_engine.Outcome();
+    }
     return run([&] { return m_engine.AskFeatures(); });
 }
 

@@ -51,6 +51,9 @@ public:
     // Every command is sent, even after a refusal; the outcome is the first refusal.
     TransferOutcome commands(const std::vector<std::string>& commands);
     TransferOutcome rename(const std::string& from, const std::string& to);
+    // FEAT, and with it the logon, started without waiting: it runs beside other work (the
+    // copy's update over HTTP) until features() takes its answer.
+    void startFeatures();
     TransferOutcome features();
     TransferOutcome list(const std::string& folder, std::vector<std::string>& names);
     TransferOutcome store(const std::string& remote, const UploadSource& source, std::uint64_t restAt = 0);
@@ -61,6 +64,8 @@ public:
     const TransferOutcome& outcome() const { return m_engine.Outcome(); }
     // Ends the command under way (from a tick).
     void cancel() { m_ftp->Cancel(); }
+    // The FTP session is done with for now: it ends without anyone waiting for its QUIT.
+    void disconnect() { m_ftp->disconnect(); }
     // Transfers that may run long (a whole file), bounded by the stall limit instead.
     void allowLongTransfers(bool allow);
     // Removes a folder and what it holds, one level of folders deep; bounded and best effort.
@@ -101,6 +106,7 @@ private:
     bool m_honourStop = true;
     std::function<void()> m_tick;
     std::shared_ptr<CurlInet> m_ftp;
+    bool m_featuresStarted = false;
     clsFTPEngine m_engine;
 };
 

@@ -17,6 +17,9 @@ inline constexpr const char* kStalePrefix = "compare.stale-"; // compare.stale-W
 // What the project's results host lists in its FEAT answer: it applies an APPE only while the
 // session that sends it holds the turn.
 inline constexpr std::string_view kFencedAppendFeature = "VANTREL-APPE-IN-TURN";
+// ... and that it takes an APPE of whole records at any time, outside every turn: it applies
+// each one at the file's end under a lock of its own and names where it landed.
+inline constexpr std::string_view kAppendAnytimeFeature = "VANTREL-APPE-ANYTIME";
 
 // 16 random hexadecimal digits.
 std::string randomToken();

@@ -80,6 +80,8 @@ private:
     void tick();
     Step attempt(SubmitResult& result);
     bool learnFeatures(SubmitResult& result);
+    // On a host that takes appends without a turn: the record goes straight in.
+    Step appendWithoutTurn(SubmitResult& result);
     bool prepare(SubmitResult& result);
     // After a failure before the turn: a submitter that was away (paused, asleep) lost its place
     // to others, which is no fault of the host's; it starts again.
@@ -118,6 +120,7 @@ private:
     std::string m_encoded; // the record as it goes into the file
     std::string m_token;
     bool m_fencedAppend = false;
+    bool m_appendAnytime = false;
     bool m_featuresKnown = false;
 
     bool m_holding = false;
@@ -189,6 +192,8 @@ Submission::Step Submission::attempt(SubmitResult& result)
     m_away = false;
     m_holding = false;
     report(SubmitStage::Contacting);
+    if (!m_featuresKnown)
+        m_session.startFeatures(); // the FTP logon goes on while the copy is brought up to date
     if (!m_copy.update()) {
         result = copyFailure();
         return Step::Done;
@@ -200,6 +205,8 @@ Submission::Step Submission::attempt(SubmitResult& result)
     }
     if (!learnFeatures(result))
         return Step::Done;
+    if (m_appendAnytime)
+        return appendWithoutTurn(result);
     if (!prepare(result) || !m_queue.join()) {
         if (!m_queue.why().empty())
             result = failed(m_queue.why());
@@ -228,9 +235,20 @@ bool Submission::learnFeatures(SubmitResult& result)
     for (const std::string& line : m_session.replies()) {
         if (line.find(protocol::kFencedAppendFeature) != std::string::npos)
             m_fencedAppend = !m_options.plainHost;
+        if (line.find(protocol::kAppendAnytimeFeature) != std::string::npos)
+            m_appendAnytime = !m_options.plainHost;
     }
     m_featuresKnown = true;
     return true;
+}
+
+Submission::Step Submission::appendWithoutTurn(SubmitResult& result)
+{
+    report(SubmitStage::Uploading);
+    m_dataSent = true;
+    const TransferOutcome appended = m_session.append(kSharedFileName, { .tail = m_encoded });
+    const std::uint64_t at = protocol::appendedAt(m_session.replies()).value_or(m_copy.size());
+    return afterCommit(appended, at, result);
 }
 
 // The submitter's own folder, made before it joins the queue: its first heartbeat and its
@@ -390,6 +408,7 @@ Submission::Step Submission::afterCommit(
 // looks for the record at a record boundary from there on.
 SubmitResult Submission::confirm(std::uint64_t from, std::string causeIfAbsent)
 {
+    m_session.disconnect(); // the read-back is over HTTP; the FTP session ends meanwhile
     const Duration firstFailure = m_session.now();
     Duration backoff = std::chrono::milliseconds(500);
     bool updated = m_copy.update();

@@ -60,9 +60,10 @@ struct SubmitResult {
 // soon a dead or stuck holder is passed by; tests shorten them.
 struct SubmitTiming {
     // How soon a waiter looks again: at the front of the queue it tries to claim the turn
-    // this often; further back it lists the queue less often, up to pollMax.
+    // this often; further back it lists the queue less often (the further back and the longer
+    // a listing takes), up to pollMax.
     std::chrono::milliseconds pollMin { 15 };
-    std::chrono::milliseconds pollMax { 500 };
+    std::chrono::milliseconds pollMax { 5000 };
     // How often the waiter at the front looks into a held lock.
     std::chrono::milliseconds lockListEvery { 5000 };
     // How often a submitter renames its heartbeat while it prepares, waits or holds.

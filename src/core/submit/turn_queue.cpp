@@ -124,18 +124,22 @@ TurnQueue::Wait TurnQueue::waitForTurn()
             }
         }
 
+        // Each look costs the host as much as it costs the waiter: one far from the front, or far
+        // from the host (a look takes its round trips), looks rarely; the front waiter most often.
         if (!atFront || m_session.now() >= nextQueueLook) {
+            const Duration started = m_session.now();
             if (const std::optional<std::size_t> ahead = liveTicketsAhead()) {
+                const Duration took = std::max<Duration>(m_session.now() - started, timing.pollMin);
                 atFront = *ahead == 0;
                 nextQueueLook = m_session.now()
-                    + (atFront ? 1000ms
-                               : std::clamp<Duration>(
-                                   timing.pollMin * 2 * *ahead, timing.pollMin, timing.pollMax));
+                    + (atFront ? std::max<Duration>(1000ms, took * 4)
+                               : std::clamp<Duration>(took * 2 * *ahead, timing.pollMin, timing.pollMax));
             }
         }
 
         Duration nextLook = nextQueueLook;
         if (atFront) {
+            // The front waiter tries again at once: the turn passes as soon as the lock is free.
             bool again = false;
             if (const std::optional<Wait> ended = claimAtFront(nextLockList, again))
                 return *ended;

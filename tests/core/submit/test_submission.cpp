@@ -98,9 +98,16 @@ protected:
 
 } // namespace
 
-TEST_F(Submission, EightSubmittersAtOnceLoseNoRecord)
+// As earlier versions of the project's host: an append only in its sender's turn, so submitters queue.
+const std::vector<std::string> kTurnsOnly { "--appends-in-turn-only" };
+
+// On the project's host appends need no turn; on an older one the submitters queue for it.
+class EightSubmitters : public Submission, public ::testing::WithParamInterface<bool> { };
+
+TEST_P(EightSubmitters, AtOnceLoseNoRecord)
 {
-    ResultsHostProcess host;
+    const bool turnsOnly = GetParam();
+    ResultsHostProcess host({ .extraArgs = turnsOnly ? kTurnsOnly : std::vector<std::string> {} });
     writeFile(host.sharedFile(), kEarlier);
     constexpr int kSubmitters = 8;
     constexpr int kEach = 25;
@@ -122,7 +129,11 @@ TEST_F(Submission, EightSubmittersAtOnceLoseNoRecord)
     for (const auto& [record, times] : seen)
         EXPECT_EQ(times, 1) << record.first << " " << record.second;
     EXPECT_EQ(leftovers(host), std::vector<std::string> {});
+    EXPECT_EQ(host.requestLog().find("compare.lock") != std::string::npos, turnsOnly);
 }
+
+INSTANTIATE_TEST_SUITE_P(Hosts, EightSubmitters, ::testing::Values(false, true),
+    [](const auto& info) { return info.param ? "TurnsOnly" : "AppendsAnytime"; });
 
 // A holder that stops while its commit is on the way: paused at the very moment (its clock
 // sees the pause) or earlier in its turn with a clock that does not (a suspend). Another
@@ -141,7 +152,7 @@ class PausedHolder : public Submission, public ::testing::WithParamInterface<Pau
 
 TEST_P(PausedHolder, CannotCommitOverTheNextTurn)
 {
-    ResultsHostProcess host;
+    ResultsHostProcess host({ .extraArgs = kTurnsOnly });
     writeFile(host.sharedFile(), kEarlier);
     FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
     proxy.holdOnce(GetParam().heldCommand);
@@ -222,7 +233,7 @@ TEST_F(Submission, ALiveHolderAndItsQueueKeepTheirOrder)
 // as one command may take; a dead one, killed in its turn, as long as a silent lock stands.
 TEST_F(Submission, StalledOrKilledHoldersBlockOthersBriefly)
 {
-    ResultsHostProcess host;
+    ResultsHostProcess host({ .extraArgs = kTurnsOnly });
     writeFile(host.sharedFile(), kEarlier);
     FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
     const ResultsHost stalling { host.host().web, proxy.address() };
@@ -259,7 +270,7 @@ TEST_F(Submission, StalledOrKilledHoldersBlockOthersBriefly)
 // happened from the host, carries on, and leaves no lock behind.
 TEST_F(Submission, ALateHeartbeatAnswerIsNoLoss)
 {
-    ResultsHostProcess host;
+    ResultsHostProcess host({ .extraArgs = kTurnsOnly });
     writeFile(host.sharedFile(), kEarlier);
     FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
     // The turn lasts a while (SIZE answers late, well within its time); the beats in it start every
@@ -415,7 +426,7 @@ TEST_F(Submission, ACommitThatDoesNotReadBackFails)
 // and one whose heartbeat someone keeps renaming for ever. Both are taken over in bounded time.
 TEST_F(Submission, ALockHeldAgainstEveryoneIsTakenOver)
 {
-    ResultsHostProcess host;
+    ResultsHostProcess host({ .extraArgs = kTurnsOnly });
     writeFile(host.sharedFile(), kEarlier);
     SubmitOptions options { .host = host.host() };
     options.timing.lockListEvery = 200ms;

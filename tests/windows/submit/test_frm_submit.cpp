@@ -536,6 +536,9 @@ void TestFrmSubmit::cancelBeforeSubmit()
 // wait with nothing uploaded and nothing of its own left on the host.
 void TestFrmSubmit::waitsBehindAnotherSubmission()
 {
+    // A host as earlier versions were, where an append waits for its turn.
+    const std::unique_ptr<ResultsHostProcess> older
+        = startHost({ .extraArgs = { "--appends-in-turn-only" } });
     std::filesystem::create_directory(m_active->root() + "compare.lock");
     writeFile(m_active->root() + "compare.lock/hb-other-0", "x");
     const QByteArray before = hostFile();
