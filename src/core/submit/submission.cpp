@@ -248,7 +248,10 @@ Submission::Step Submission::appendWithoutTurn(SubmitResult& result)
     m_dataSent = true;
     const TransferOutcome appended = m_session.append(kSharedFileName, { .tail = m_encoded });
     const std::uint64_t at = protocol::appendedAt(m_session.replies()).value_or(m_copy.size());
-    return afterCommit(appended, at, result);
+    const Step step = afterCommit(appended, at, result);
+    // The host judged the record itself, not a turn: another try would be refused the same way
+    // (a refusal after the data has gone reaches libcurl as a failed upload, with the host's reply).
+    return refused(appended) || appended.serverReply.starts_with('5') ? Step::Done : step;
 }
 
 // The submitter's own folder, made before it joins the queue: its first heartbeat and its

@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(Commits, PausedHolder,
 // turns go in the order the queue was joined.
 TEST_F(Submission, ALiveHolderAndItsQueueKeepTheirOrder)
 {
-    ResultsHostProcess host;
+    ResultsHostProcess host({ .extraArgs = kTurnsOnly });
     writeFile(host.sharedFile(), kEarlier);
     FtpControlProxy proxy(std::stoi(host.host().ftp.substr(host.host().ftp.rfind(':') + 1)));
     proxy.holdOnce("^APPE compare\\.zip");
@@ -469,6 +469,7 @@ struct FaultCase {
     const char* fault; // a host fault, or what the test does to the host
     const char* cause; // a part of what the submitter is told
     int commits = 0; // the appends the host saw
+    bool turnsOnly = false; // a host where appends need a turn, so a refused one is tried again
 };
 
 class TransportFault : public Submission, public ::testing::WithParamInterface<FaultCase> { };
@@ -483,6 +484,8 @@ TEST_P(TransportFault, LeavesTheFileAndTheCopyAlone)
         options.password = "not-the-programs-password";
     else if (fault.rfind("http-", 0) == 0 || fault == "lose-upload")
         options.fault = fault;
+    if (GetParam().turnsOnly)
+        options.extraArgs = kTurnsOnly;
     ResultsHostProcess host(options);
     std::string shared = kEarlier;
     if (fault == "html-page")
@@ -516,11 +519,12 @@ TEST_P(TransportFault, LeavesTheFileAndTheCopyAlone)
 INSTANTIATE_TEST_SUITE_P(Faults, TransportFault,
     ::testing::Values(FaultCase { "HostStopped", "stopped", "could not be downloaded" },
         FaultCase { "Http500", "http-500", "500" }, FaultCase { "BodyCutShort", "http-cut", "cut short" },
-        FaultCase { "FolderNotWritable", "read-only", "refused" },
+        FaultCase { "FolderNotWritable", "read-only", "refused", 1 },
         FaultCase { "WrongPassword", "password", "refused the logon" },
         FaultCase { "APageInPlaceOfTheFile", "html-page", "damaged" },
         FaultCase { "FileEndsInACutRecord", "cut-record", "damaged" },
         FaultCase { "FileShorterThanTheCopy", "shorter-than-copy", "damaged" },
         FaultCase { "HostLosesTheUpload", "lose-upload", "did not hold your record", 1 },
-        FaultCase { "RecordRefusedEachTurn", "long-text", "301 bytes long", SubmitTiming {}.tries }),
+        FaultCase { "RecordRefused", "long-text", "301 bytes long", 1 },
+        FaultCase { "RecordRefusedEachTurn", "long-text", "301 bytes long", SubmitTiming {}.tries, true }),
     [](const auto& info) { return info.param.name; });
