@@ -39,7 +39,13 @@ lintian --fail-on error "$program" "$host" || fail "lintian"
 
 # Installed, removed, then purged in one command, as an administrator would: the service's
 # enable link and data stay until the purge and nothing is left after it. Only as root, and
-# never over packages already installed here.
+# never over packages already installed here. Two test runs on one machine take turns here,
+# and apt waits for anyone else using dpkg rather than failing.
+if [[ $(id -u) == 0 ]]; then
+  exec 9>/run/lock/vantrel3-package-check.lock
+  flock 9
+fi
+apt-get() { command apt-get -o DPkg::Lock::Timeout=600 "$@"; }
 if [[ $(id -u) == 0 ]] && ! dpkg -s vantrel3 >/dev/null 2>&1 && ! dpkg -s vantrel3-results-host >/dev/null 2>&1; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get install -y -qq --no-install-recommends "$program" "$host" >/dev/null 2>&1 || fail "apt-get install"
