@@ -363,6 +363,13 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual({name.replace("\\-", "-") for name in listed},
                          set(re.findall(r"(?m)^  (?:-h, )?(--[a-z-]+)", shown)))
 
+    def test_a_port_out_of_range_is_one_line_and_exit_2(self):
+        for flag, value in (("--ftp-port", "99999"), ("--http-port", "-1"), ("--ftp-port", "x")):
+            with self.subTest(flag=flag, value=value):
+                done = subprocess.run([sys.executable, HOST_TOOL, flag, value], capture_output=True, text=True)
+                self.assertEqual(done.returncode, 2)
+                self.assertIn("a port is 1 to 65535", done.stderr.splitlines()[0])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -74,6 +74,7 @@ class WebTest(unittest.TestCase):
             ("/vantrel/lib/../../data/other.bin", 404, "text/html", None),
             ("/vantrel/%2e%2e/data/compare.zip", 404, "text/html", None),
             ("/compare.zip", 404, "text/html", None),
+            ("/", 301, "text/html", b""),
         ]
         for path, status, kind, body in cases:
             with self.subTest(path):

@@ -63,14 +63,26 @@ def watch_parent(stop):
         time.sleep(0.5)
 
 
+def port(text):
+    """A port number from the command line: 1 to 65535, or 0 for a free one."""
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if not 0 <= value <= 65535:
+        raise argparse.ArgumentTypeError("%r is no port: a port is 1 to 65535 (0 picks a free one)" % text)
+    return value
+
+
 def parse_args(argv):
     parser = argparse.ArgumentParser(description="Local FTP and web results host for Vantrel 3.")
     parser.add_argument("--version", action="version", version="%(prog)s " + VERSION)
     parser.error = lambda message: parser.exit(2, "{0}: {1}\nTry '{0} --help' for more information.\n".format(
         parser.prog, message))  # one line naming the fault and a hint, not the whole usage
-    parser.add_argument("--ftp-port", type=int, default=28021, help="FTP port (0 picks a free one)")
-    parser.add_argument("--http-port", type=int, default=28080, help="HTTP port (0 picks a free one)")
-    parser.add_argument("--bind", default="127.0.0.1", help="address to listen on")
+    parser.add_argument("--ftp-port", type=port, default=28021, help="FTP port (default 28021; 0 picks a free one)")
+    parser.add_argument("--http-port", type=port, default=28080,
+                        help="HTTP port (default 28080; 0 picks a free one)")
+    parser.add_argument("--bind", default="127.0.0.1", help="address to listen on (default 127.0.0.1)")
     parser.add_argument("--root", default=None, help="data folder (default: %s)" % default_root())
     parser.add_argument("--page", default=None, metavar="DIR",
                         help="the results page's folder, served read-only at /vantrel/ (default: %s)"

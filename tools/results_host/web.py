@@ -173,7 +173,7 @@ class WebHandler(http.server.BaseHTTPRequestHandler):
         if fault == "http-300":
             return self._send_page(300, "<html><body>Multiple Choices</body></html>\r\n", send_body)
         path = urllib.parse.urlsplit(self.path).path
-        if path.lower() == WEB_FOLDER.rstrip("/"):
+        if path == "/" or path.lower() == WEB_FOLDER.rstrip("/"):
             return self._send_page(301, "", send_body, [("Location", WEB_FOLDER)])
         if not path.lower().startswith(WEB_FOLDER):
             return self._send_page(404, ERROR_PAGE, send_body)

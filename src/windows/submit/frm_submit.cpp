@@ -118,6 +118,13 @@ void frmSubmit::cmdSubmit_Click()
             QStringLiteral("All your base are belong to us"));
         return;
     }
+    // The console refuses such a score without --force; here the user decides, No by default.
+    if (!m_session.disturbance.isEmpty()
+        && !askQuestion(this,
+            QStringLiteral("Other programs were running during the run (%1). Submit this score anyway?")
+                .arg(m_session.disturbance),
+            windowTitle()))
+        return;
 
     m_busy = true;
     m_closeRequested = false;

@@ -319,9 +319,11 @@ void frmMain::noteDisturbance(const BenchmarkResult& result)
             worst = test;
     }
     QString note;
+    m_session.disturbance.clear();
     if (worst != 0) {
         note = QString::fromStdString(
             disturbanceLine(worst, result.disturbance[static_cast<std::size_t>(worst - 1)]));
+        m_session.disturbance = note.left(note.indexOf(QLatin1Char(':')));
         note[0] = note[0].toUpper();
         note += QStringLiteral(".\nRun the benchmark again for a fair score.");
     }

@@ -12,6 +12,12 @@ MessageHandler& handler()
     static MessageHandler h;
     return h;
 }
+
+QuestionHandler& questionHandler()
+{
+    static QuestionHandler h;
+    return h;
+}
 } // namespace
 
 void showMessage(QWidget* parent, const QString& text, const QString& title)
@@ -29,6 +35,21 @@ void showMessage(QWidget* parent, const QString& text, const QString& title)
 void setMessageHandler(MessageHandler h)
 {
     handler() = std::move(h);
+}
+
+bool askQuestion(QWidget* parent, const QString& text, const QString& title)
+{
+    if (questionHandler())
+        return questionHandler()(text, title);
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void setQuestionHandler(QuestionHandler h)
+{
+    questionHandler() = std::move(h);
 }
 
 } // namespace vantrel

@@ -23,6 +23,9 @@ public:
 
     // Last score; 0 means no benchmark has been run.
     double Score = 0;
+    // How other programs cut into the run that made Score ("test 3 got 45 % of the processor");
+    // empty when nothing did, or when the score comes from the score file.
+    QString disturbance;
     // Folder of the score file and the local copy, ending in the native separator; the main
     // window forms it when it loads.
     QString MyPath;

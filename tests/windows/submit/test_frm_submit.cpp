@@ -120,6 +120,11 @@ void TestFrmSubmit::init()
     setMessageHandler([this](const QString& text, const QString& title) {
         m_messages.append({ text, title });
     });
+    // Every question is answered No, as Enter or Escape would.
+    setQuestionHandler([this](const QString& text, const QString& title) {
+        m_messages.append({ text, title });
+        return false;
+    });
     m_folder = std::make_unique<TempDir>();
     useHost(*m_host);
 }
@@ -152,6 +157,7 @@ void TestFrmSubmit::cleanup()
     m_folder.reset();
     m_active = m_host.get();
     setMessageHandler({});
+    setQuestionHandler({});
 }
 
 void TestFrmSubmit::cleanupTestCase()
@@ -269,16 +275,25 @@ void TestFrmSubmit::checks_data()
     QTest::addColumn<QString>("processor");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("disturbance");
 
     const QString name = "You must specify your name (or nickname).";
     const QString os = "You must specify your OS.";
     const QString cpu = "You must give your processor's description.";
-    QTest::newRow("all empty") << "" << -1 << "" << name << "Blah";
-    QTest::newRow("no OS, processor not looked at") << "Ann" << -1 << "" << os << "w00t";
-    QTest::newRow("no processor") << "Ann" << 0 << "" << cpu << "All your base are belong to us";
-    QTest::newRow("ordinary name Easter Egg") << "Easter Egg" << -1 << "x" << os << "w00t";
+    QTest::newRow("all empty") << "" << -1 << "" << name << "Blah" << "";
+    QTest::newRow("no OS, processor not looked at") << "Ann" << -1 << "" << os << "w00t" << "";
+    QTest::newRow("no processor") << "Ann" << 0 << "" << cpu << "All your base are belong to us" << "";
+    QTest::newRow("ordinary name Easter Egg") << "Easter Egg" << -1 << "x" << os << "w00t" << "";
     QTest::newRow("trailing space is ordinary")
-        << "easter egg " << 6 << "" << cpu << "All your base are belong to us";
+        << "easter egg " << 6 << "" << cpu << "All your base are belong to us" << "";
+    // A score other programs cut into is sent only on a Yes; the checks come first.
+    QTest::newRow("disturbed score, No")
+        << "Ann" << 0 << "K6"
+        << "Other programs were running during the run (test 3 got 45 % of the processor). Submit this "
+           "score anyway?"
+        << "Submit Results" << "test 3 got 45 % of the processor";
+    QTest::newRow("disturbed score, empty name") << "" << 0 << "K6" << name << "Blah"
+                                                 << "test 3 got 45 % of the processor";
 }
 
 void TestFrmSubmit::checks()
@@ -288,7 +303,9 @@ void TestFrmSubmit::checks()
     QFETCH(QString, processor);
     QFETCH(QString, text);
     QFETCH(QString, title);
+    QFETCH(QString, disturbance);
 
+    m_session->disturbance = disturbance;
     auto form = openForm();
     fill(*form, name, "", os, processor);
     form->cmdSubmit->click();
